@@ -1,0 +1,164 @@
+// The SIMD inverse transform: eight columns (then eight rows) at once in 16-bit lanes, products and
+// their sums in 32-bit lanes through multiply-add. The same arithmetic as the plain routine, lane
+// for lane (see decoder_transform.h); SSE2 is the baseline, the AVX2 build of the same code uses
+// the three-operand encodings.
+#include <emmintrin.h>
+#include <immintrin.h>
+
+#include "image/decoder_transform.h"
+
+namespace {
+
+constexpr int16_t kF0298 = 2446;
+constexpr int16_t kF0390 = 3196;
+constexpr int16_t kF0541 = 4433;
+constexpr int16_t kF0765 = 6270;
+constexpr int16_t kF0899 = 7373;
+constexpr int16_t kF1175 = 9633;
+constexpr int16_t kF1501 = 12299;
+constexpr int16_t kF1847 = 15137;
+constexpr int16_t kF1961 = 16069;
+constexpr int16_t kF2053 = 16819;
+constexpr int16_t kF2562 = 20995;
+constexpr int16_t kF3072 = 25172;
+
+#define CAM_SIMD_INLINE inline __attribute__((always_inline))
+
+// Multiply-add operands: lane pairs (a, b) times the constant pair (first, second).
+CAM_SIMD_INLINE __m128i Pair(int16_t first, int16_t second) {
+  return _mm_set_epi16(second, first, second, first, second, first, second, first);
+}
+
+template <bool kHigh>
+CAM_SIMD_INLINE __m128i Interleave(__m128i a, __m128i b) {
+  return kHigh ? _mm_unpackhi_epi16(a, b) : _mm_unpacklo_epi16(a, b);
+}
+
+template <bool kHigh>
+CAM_SIMD_INLINE __m128i MultiplyAdd(__m128i a, __m128i b, __m128i constants) {
+  return _mm_madd_epi16(Interleave<kHigh>(a, b), constants);
+}
+
+// A 16-bit lane times 8192 in a 32-bit lane.
+template <bool kHigh>
+CAM_SIMD_INLINE __m128i Times8192(__m128i a) {
+  return _mm_srai_epi32(Interleave<kHigh>(_mm_setzero_si128(), a), 3);
+}
+
+// The 16-bit sums of one 1-D pass, wrapping, shared by both halves.
+struct Sums16 {
+  __m128i even, evenDifference, s26, s1, s2, s3, s4, s34;
+};
+
+CAM_SIMD_INLINE Sums16 MakeSums(const __m128i in[8]) {
+  Sums16 s;
+  s.even = _mm_add_epi16(in[0], in[4]);
+  s.evenDifference = _mm_sub_epi16(in[0], in[4]);
+  s.s26 = _mm_add_epi16(in[2], in[6]);
+  s.s1 = _mm_add_epi16(in[7], in[1]);
+  s.s2 = _mm_add_epi16(in[5], in[3]);
+  s.s3 = _mm_add_epi16(in[7], in[3]);
+  s.s4 = _mm_add_epi16(in[5], in[1]);
+  s.s34 = _mm_add_epi16(s.s3, s.s4);
+  return s;
+}
+
+// Four lanes (the low or high half) of the eight 32-bit sums before descaling.
+template <bool kHigh>
+CAM_SIMD_INLINE void ButterflyHalf(const __m128i in[8], const Sums16& s, __m128i out[8]) {
+  __m128i tmp0 = Times8192<kHigh>(s.even);
+  __m128i tmp1 = Times8192<kHigh>(s.evenDifference);
+  __m128i tmp2 = MultiplyAdd<kHigh>(s.s26, in[6], Pair(kF0541, -kF1847));
+  __m128i tmp3 = MultiplyAdd<kHigh>(s.s26, in[2], Pair(kF0541, kF0765));
+  __m128i tmp10 = _mm_add_epi32(tmp0, tmp3);
+  __m128i tmp13 = _mm_sub_epi32(tmp0, tmp3);
+  __m128i tmp11 = _mm_add_epi32(tmp1, tmp2);
+  __m128i tmp12 = _mm_sub_epi32(tmp1, tmp2);
+
+  __m128i with3 = MultiplyAdd<kHigh>(s.s3, s.s34, Pair(-kF1961, kF1175));
+  __m128i with4 = MultiplyAdd<kHigh>(s.s4, s.s34, Pair(-kF0390, kF1175));
+  __m128i o0 = _mm_add_epi32(MultiplyAdd<kHigh>(in[7], s.s1, Pair(kF0298, -kF0899)), with3);
+  __m128i o1 = _mm_add_epi32(MultiplyAdd<kHigh>(in[5], s.s2, Pair(kF2053, -kF2562)), with4);
+  __m128i o2 = _mm_add_epi32(MultiplyAdd<kHigh>(in[3], s.s2, Pair(kF3072, -kF2562)), with3);
+  __m128i o3 = _mm_add_epi32(MultiplyAdd<kHigh>(in[1], s.s1, Pair(kF1501, -kF0899)), with4);
+
+  out[0] = _mm_add_epi32(tmp10, o3);
+  out[7] = _mm_sub_epi32(tmp10, o3);
+  out[1] = _mm_add_epi32(tmp11, o2);
+  out[6] = _mm_sub_epi32(tmp11, o2);
+  out[2] = _mm_add_epi32(tmp12, o1);
+  out[5] = _mm_sub_epi32(tmp12, o1);
+  out[3] = _mm_add_epi32(tmp13, o0);
+  out[4] = _mm_sub_epi32(tmp13, o0);
+}
+
+// One pass: in[i] is input i of eight parallel 1-D transforms; out[i] their output i, rounded,
+// shifted right by kShift, plus kOffset, saturated to 16 bits.
+template <int kShift, int kOffset>
+CAM_SIMD_INLINE void Pass(const __m128i in[8], __m128i out[8]) {
+  Sums16 sums = MakeSums(in);
+  __m128i low[8], high[8];
+  ButterflyHalf<false>(in, sums, low);
+  ButterflyHalf<true>(in, sums, high);
+  const __m128i round = _mm_set1_epi32(1 << (kShift - 1));
+  const __m128i offset = _mm_set1_epi32(kOffset);
+  for (int i = 0; i < 8; ++i) {
+    __m128i l = _mm_add_epi32(_mm_srai_epi32(_mm_add_epi32(low[i], round), kShift), offset);
+    __m128i h = _mm_add_epi32(_mm_srai_epi32(_mm_add_epi32(high[i], round), kShift), offset);
+    out[i] = _mm_packs_epi32(l, h);
+  }
+}
+
+CAM_SIMD_INLINE void Transpose(const __m128i r[8], __m128i c[8]) {
+  __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+  __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+  __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+  __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+  __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+  __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+  __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+  __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+  c[0] = _mm_unpacklo_epi64(b0, b4);
+  c[1] = _mm_unpackhi_epi64(b0, b4);
+  c[2] = _mm_unpacklo_epi64(b1, b5);
+  c[3] = _mm_unpackhi_epi64(b1, b5);
+  c[4] = _mm_unpacklo_epi64(b2, b6);
+  c[5] = _mm_unpackhi_epi64(b2, b6);
+  c[6] = _mm_unpacklo_epi64(b3, b7);
+  c[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+CAM_SIMD_INLINE void Transform(const SHORT* coefficients, const void* quantTable, UCHAR* out,
+                               ULONG stride) {
+  const __m128i* coefficientRows = reinterpret_cast<const __m128i*>(coefficients);
+  const __m128i* quantRows = static_cast<const __m128i*>(quantTable);
+  __m128i rows[8], columns[8];
+  for (int i = 0; i < 8; ++i) {
+    rows[i] = _mm_mullo_epi16(_mm_loadu_si128(coefficientRows + i), _mm_loadu_si128(quantRows + i));
+  }
+  // Columns: rows[i] holds input i of the eight column transforms.
+  Pass<11, 0>(rows, columns);
+  Transpose(columns, rows);
+  // Rows: after the transpose rows[i] holds sample i of every row.
+  Pass<18, 128>(rows, columns);
+  Transpose(columns, rows);
+  for (int i = 0; i < 8; i += 2) {
+    __m128i bytes = _mm_packus_epi16(rows[i], rows[i + 1]);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<size_t>(i) * stride), bytes);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<size_t>(i + 1) * stride),
+                     _mm_unpackhi_epi64(bytes, bytes));
+  }
+}
+
+}  // namespace
+
+void InverseTransformSse2(const SHORT* coefficients, const void* quantTable, UCHAR* out,
+                          ULONG stride) {
+  Transform(coefficients, quantTable, out, stride);
+}
+
+__attribute__((target("avx2"))) void InverseTransformAvx2(const SHORT* coefficients,
+                                                          const void* quantTable, UCHAR* out,
+                                                          ULONG stride) {
+  Transform(coefficients, quantTable, out, stride);
+}
