@@ -12,7 +12,7 @@ std::atomic<int> g_mmxOverride{0};
 
 extern "C" VOID NTAPI QueryCpuid(ULONG leaf, ULONG registers[4]) {
   unsigned int a = 0, b = 0, c = 0, d = 0;
-  __cpuid(leaf, a, b, c, d);
+  __cpuid_count(leaf, 0, a, b, c, d);  // sub-leaf 0 for the leaves that have sub-leaves (7)
   if (leaf == 1) {
     if (g_mmxOverride == 1) d &= ~CPUID_FEATURE_MMX;
     if (g_mmxOverride == 2) d |= CPUID_FEATURE_MMX;

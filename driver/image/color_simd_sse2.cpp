@@ -1,0 +1,165 @@
+// SSE2 row kernels of the colour converters. The packed-YUV-to-RGB kernel computes green with the
+// shift-based weights 190/1024 and 520/1024 (the plain routine divides by 1000), so the two may
+// differ by up to 2 in green; the decoded kernel splits the table constants so that it matches the
+// plain routine exactly.
+#include <emmintrin.h>
+
+#include "image/color_kernels.h"
+
+namespace {
+
+// 24 bytes of blue, green, red for 8 pixels given as 16-bit lanes; values are clamped to 0 ... 255.
+void StoreBgr8(__m128i blue, __m128i green, __m128i red, UCHAR* destination) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i blueRed = _mm_packus_epi16(blue, red);
+  const __m128i greenZero = _mm_packus_epi16(green, zero);
+  const __m128i blueGreen = _mm_unpacklo_epi8(blueRed, greenZero);
+  const __m128i redZero = _mm_unpackhi_epi8(blueRed, zero);
+  // Pixels as B G R 0, four to a register; squeeze out the zero bytes within each 64-bit lane,
+  // then join the two lanes into 12 bytes.
+  const __m128i lowMask = _mm_set1_epi64x(0x0000000000FFFFFFll);
+  const __m128i highMask = _mm_set1_epi64x(0x0000FFFFFF000000ll);
+  __m128i packed[2];
+  for (int half = 0; half < 2; ++half) {
+    const __m128i pixels =
+        half == 0 ? _mm_unpacklo_epi16(blueGreen, redZero) : _mm_unpackhi_epi16(blueGreen, redZero);
+    const __m128i lanes = _mm_or_si128(_mm_and_si128(pixels, lowMask),
+                                       _mm_and_si128(_mm_srli_epi64(pixels, 8), highMask));
+    packed[half] = _mm_or_si128(_mm_move_epi64(lanes), _mm_slli_si128(_mm_srli_si128(lanes, 8), 6));
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(destination),
+                   _mm_or_si128(packed[0], _mm_slli_si128(packed[1], 12)));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + 16), _mm_srli_si128(packed[1], 4));
+}
+
+// Mean of two byte vectors, rounded down (pavgb rounds up).
+__m128i MeanDown(__m128i a, __m128i b) {
+  const __m128i odd = _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1));
+  return _mm_sub_epi8(_mm_avg_epu8(a, b), odd);
+}
+
+// (a * weightA + b * weightB + add) >> shift for 8 16-bit lanes, through 32-bit products.
+__m128i WeightedSum(__m128i a, __m128i b, short weightA, short weightB, int add, int shift) {
+  const __m128i weights =
+      _mm_set_epi16(weightB, weightA, weightB, weightA, weightB, weightA, weightB, weightA);
+  const __m128i bias = _mm_set1_epi32(add);
+  __m128i low = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), weights), bias);
+  __m128i high = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), weights), bias);
+  low = _mm_srai_epi32(low, shift);
+  high = _mm_srai_epi32(high, shift);
+  return _mm_packs_epi32(low, high);
+}
+
+}  // namespace
+
+void PackedToRgbRowSse2(const UCHAR* source, UCHAR* destination, ULONG pixels,
+                        WhiteBalanceAccumulator* accumulator) {
+  const __m128i lumaMask = _mm_set1_epi16(0x00FF);
+  const __m128i bias = _mm_set1_epi16(128);
+  const __m128i greenWeights = _mm_set_epi16(520, 190, 520, 190, 520, 190, 520, 190);
+  __m128i sums = _mm_setzero_si128();
+  ULONG x = 0;
+  for (; x + 8 <= pixels; x += 8, source += 16, destination += 24) {
+    const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+    const __m128i luma = _mm_and_si128(in, lumaMask);
+    const __m128i chroma = _mm_sub_epi16(_mm_srli_epi16(in, 8), bias);  // U0 V0 U1 V1 ...
+    const __m128i u = _mm_shufflehi_epi16(_mm_shufflelo_epi16(chroma, _MM_SHUFFLE(2, 2, 0, 0)),
+                                          _MM_SHUFFLE(2, 2, 0, 0));
+    const __m128i v = _mm_shufflehi_epi16(_mm_shufflelo_epi16(chroma, _MM_SHUFFLE(3, 3, 1, 1)),
+                                          _MM_SHUFFLE(3, 3, 1, 1));
+    __m128i greenOffset = _mm_srai_epi32(_mm_madd_epi16(chroma, greenWeights), 10);
+    greenOffset = _mm_packs_epi32(greenOffset, greenOffset);
+    greenOffset = _mm_unpacklo_epi16(greenOffset, greenOffset);
+    StoreBgr8(_mm_adds_epi16(luma, u), _mm_subs_epi16(luma, greenOffset), _mm_adds_epi16(luma, v),
+              destination);
+    // U', V' of the first two pairs of this 16-byte step, sign-extended to 32 bits.
+    sums = _mm_add_epi32(sums, _mm_srai_epi32(_mm_unpacklo_epi16(chroma, chroma), 16));
+  }
+  if (accumulator != nullptr) {
+    alignas(16) LONG lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sums);
+    accumulator->uFirst += lanes[0];
+    accumulator->vFirst += lanes[1];
+    accumulator->uSecond += lanes[2];
+    accumulator->vSecond += lanes[3];
+    accumulator->steps += x / 8;
+  }
+  if (x < pixels) PackedToRgbRowPlain(source, destination, pixels - x, nullptr);
+}
+
+void PackedToUyvySse2(const UCHAR* source, UCHAR* destination, ULONG groups) {
+  ULONG i = 0;
+  for (; i + 4 <= groups; i += 4, source += 16, destination += 16) {
+    const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination),
+                     _mm_or_si128(_mm_slli_epi16(in, 8), _mm_srli_epi16(in, 8)));
+  }
+  if (i < groups) PackedToUyvyPlain(source, destination, groups - i);
+}
+
+void PackedToPlanarRowsSse2(const UCHAR* row0, const UCHAR* row1, UCHAR* luma0, UCHAR* luma1,
+                            UCHAR* u, UCHAR* v, ULONG width) {
+  const __m128i lowBytes = _mm_set1_epi16(0x00FF);
+  ULONG x = 0;
+  for (; x + 16 <= width; x += 16) {
+    const __m128i* in0 = reinterpret_cast<const __m128i*>(row0 + x * 2);
+    const __m128i* in1 = reinterpret_cast<const __m128i*>(row1 + x * 2);
+    const __m128i a0 = _mm_loadu_si128(in0), b0 = _mm_loadu_si128(in0 + 1);
+    const __m128i a1 = _mm_loadu_si128(in1), b1 = _mm_loadu_si128(in1 + 1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(luma0 + x),
+                     _mm_packus_epi16(_mm_and_si128(a0, lowBytes), _mm_and_si128(b0, lowBytes)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(luma1 + x),
+                     _mm_packus_epi16(_mm_and_si128(a1, lowBytes), _mm_and_si128(b1, lowBytes)));
+    const __m128i chroma0 = _mm_packus_epi16(_mm_srli_epi16(a0, 8), _mm_srli_epi16(b0, 8));
+    const __m128i chroma1 = _mm_packus_epi16(_mm_srli_epi16(a1, 8), _mm_srli_epi16(b1, 8));
+    const __m128i mean = MeanDown(chroma0, chroma1);  // U V U V ...
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(u + x / 2),
+                     _mm_packus_epi16(_mm_and_si128(mean, lowBytes), zero));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(v + x / 2),
+                     _mm_packus_epi16(_mm_srli_epi16(mean, 8), zero));
+  }
+  if (x < width) {
+    PackedToPlanarRowsPlain(row0 + x * 2, row1 + x * 2, luma0 + x, luma1 + x, u + x / 2, v + x / 2,
+                            width - x);
+  }
+}
+
+// The table entries split into a unit part and a 16-bit remainder: 116130 = 65536 + 2 x 25297,
+// 91881 = 65536 + 26345, 46802 = 65536 - 18734. With the rounding constants kept, each offset
+// equals the table's to the bit.
+void DecodedRowToRgbSse2(const UCHAR* luma, const UCHAR* cb, const UCHAR* cr, UCHAR* destination,
+                         ULONG width, const DecodedColorTables& tables) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i bias = _mm_set1_epi16(128);
+  const __m128i ones = _mm_set1_epi16(1);
+  const __m128i twos = _mm_set1_epi16(2);
+  ULONG x = 0;
+  for (; x + 16 <= width; x += 16, destination += 48) {
+    const __m128i blueDifference = _mm_sub_epi16(
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x / 2)), zero),
+        bias);
+    const __m128i redDifference = _mm_sub_epi16(
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x / 2)), zero),
+        bias);
+    const __m128i blueOffset =
+        _mm_add_epi16(blueDifference, WeightedSum(blueDifference, ones, 25297, 16384, 0, 15));
+    const __m128i redOffset =
+        _mm_add_epi16(redDifference, WeightedSum(redDifference, twos, 26345, 16384, 0, 16));
+    const __m128i greenOffset = _mm_sub_epi16(
+        WeightedSum(blueDifference, redDifference, -22554, 18734, 32768, 16), redDifference);
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + x));
+    for (int half = 0; half < 2; ++half) {
+      const __m128i y16 = half == 0 ? _mm_unpacklo_epi8(y, zero) : _mm_unpackhi_epi8(y, zero);
+      const auto spread = [half](__m128i offsets) {
+        return half == 0 ? _mm_unpacklo_epi16(offsets, offsets)
+                         : _mm_unpackhi_epi16(offsets, offsets);
+      };
+      StoreBgr8(_mm_add_epi16(y16, spread(blueOffset)), _mm_add_epi16(y16, spread(greenOffset)),
+                _mm_add_epi16(y16, spread(redOffset)), destination + half * 24);
+    }
+  }
+  if (x < width) {
+    DecodedRowToRgbPlain(luma + x, cb + x / 2, cr + x / 2, destination, width - x, tables);
+  }
+}
