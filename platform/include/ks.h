@@ -1,0 +1,180 @@
+// Kernel-streaming definitions: identifiers of properties, events and media, data formats and
+// ranges, and the property and event set tables through which a driver describes its controls.
+#pragma once
+
+#include "kernel_types.h"
+
+struct KSIDENTIFIER {
+  GUID Set;
+  ULONG Id;
+  ULONG Flags;
+};
+using KSPROPERTY = KSIDENTIFIER;
+using KSEVENT = KSIDENTIFIER;
+using KSMETHOD = KSIDENTIFIER;
+using KSPIN_MEDIUM = KSIDENTIFIER;
+using KSPIN_INTERFACE = KSIDENTIFIER;
+using PKSIDENTIFIER = KSIDENTIFIER*;
+using PKSPROPERTY = KSPROPERTY*;
+using PKSEVENT = KSEVENT*;
+using PKSPIN_MEDIUM = KSPIN_MEDIUM*;
+static_assert(sizeof(KSIDENTIFIER) == 24);
+
+// Flags of a property request.
+constexpr ULONG KSPROPERTY_TYPE_GET = 0x00000001;
+constexpr ULONG KSPROPERTY_TYPE_SET = 0x00000002;
+constexpr ULONG KSPROPERTY_TYPE_BASICSUPPORT = 0x00000200;
+constexpr ULONG KSPROPERTY_TYPE_RELATIONS = 0x00000400;
+constexpr ULONG KSPROPERTY_TYPE_DEFAULTVALUES = 0x00010000;
+
+// Flags of an event request.
+constexpr ULONG KSEVENT_TYPE_ENABLE = 0x00000001;
+constexpr ULONG KSEVENT_TYPE_ONESHOT = 0x00000002;
+constexpr ULONG KSEVENT_TYPE_BASICSUPPORT = 0x00000200;
+
+// How an enabled event reaches its client.
+constexpr ULONG KSEVENTF_EVENT_HANDLE = 0x00000001;
+constexpr ULONG KSEVENTF_SEMAPHORE_HANDLE = 0x00000002;
+
+struct KSEVENTDATA {
+  ULONG NotificationType;
+  union {
+    struct {
+      HANDLE Event;
+      ULONG_PTR Reserved[2];
+    } EventHandle;
+    struct {
+      HANDLE Semaphore;
+      ULONG Reserved;
+      LONG Adjustment;
+    } SemaphoreHandle;
+  };
+};
+using PKSEVENTDATA = KSEVENTDATA*;
+
+// ---- Data formats -------------------------------------------------------------------------------
+struct KSDATAFORMAT {
+  ULONG FormatSize;  // bytes of the whole format, its format-specific tail included
+  ULONG Flags;
+  ULONG SampleSize;
+  ULONG Reserved;
+  GUID MajorFormat;
+  GUID SubFormat;
+  GUID Specifier;
+};
+using KSDATARANGE = KSDATAFORMAT;
+using PKSDATAFORMAT = KSDATAFORMAT*;
+using PKSDATARANGE = KSDATARANGE*;
+static_assert(sizeof(KSDATAFORMAT) == 64);
+
+enum KSPIN_DATAFLOW : int { KSPIN_DATAFLOW_IN = 1, KSPIN_DATAFLOW_OUT = 2 };
+
+enum KSSTATE : int { KSSTATE_STOP = 0, KSSTATE_ACQUIRE = 1, KSSTATE_PAUSE = 2, KSSTATE_RUN = 3 };
+
+// ---- Property value descriptions ----------------------------------------------------------------
+struct KSPROPERTY_BOUNDS_LONG {
+  LONG SignedMinimum;
+  LONG SignedMaximum;
+};
+struct KSPROPERTY_STEPPING_LONG {
+  ULONG SteppingDelta;
+  ULONG Reserved;
+  KSPROPERTY_BOUNDS_LONG Bounds;
+};
+static_assert(sizeof(KSPROPERTY_STEPPING_LONG) == 16);
+
+constexpr ULONG KSPROPERTY_MEMBER_RANGES = 0x00000001;
+constexpr ULONG KSPROPERTY_MEMBER_STEPPEDRANGES = 0x00000002;
+constexpr ULONG KSPROPERTY_MEMBER_VALUES = 0x00000003;
+constexpr ULONG KSPROPERTY_MEMBER_FLAG_DEFAULT = 0x00000001;
+
+struct KSPROPERTY_MEMBERSHEADER {
+  ULONG MembersFlags;
+  ULONG MembersSize;  // bytes of each member
+  ULONG MembersCount;
+  ULONG Flags;
+};
+static_assert(sizeof(KSPROPERTY_MEMBERSHEADER) == 16);
+
+struct KSPROPERTY_MEMBERSLIST {
+  KSPROPERTY_MEMBERSHEADER MembersHeader;
+  const VOID* Members;
+};
+
+struct KSPROPERTY_VALUES {
+  KSIDENTIFIER PropTypeSet;
+  ULONG MembersListCount;
+  const KSPROPERTY_MEMBERSLIST* MembersList;
+};
+
+// The head of a basic-support answer; the members lists follow it as header and members.
+struct KSPROPERTY_DESCRIPTION {
+  ULONG AccessFlags;
+  ULONG DescriptionSize;
+  KSIDENTIFIER PropTypeSet;
+  ULONG MembersListCount;
+  ULONG Reserved;
+};
+static_assert(sizeof(KSPROPERTY_DESCRIPTION) == 40);
+
+// ---- Property and event set tables --------------------------------------------------------------
+struct IRP;
+using PFNKSHANDLER = NTSTATUS(NTAPI*)(IRP* irp, PKSIDENTIFIER request, PVOID data);
+
+struct KSPROPERTY_ITEM {
+  ULONG PropertyId;
+  PFNKSHANDLER GetPropertyHandler;  // set (not called by the stream class) when get is supported
+  ULONG MinProperty;                // smallest property descriptor accepted
+  ULONG MinData;                    // smallest value buffer accepted
+  PFNKSHANDLER SetPropertyHandler;  // set when set is supported
+  const KSPROPERTY_VALUES* Values;
+  ULONG RelationsCount;
+  const KSPROPERTY* Relations;
+  PFNKSHANDLER SupportHandler;
+  ULONG SerializedSize;
+};
+using PKSPROPERTY_ITEM = KSPROPERTY_ITEM*;
+static_assert(sizeof(KSPROPERTY_ITEM) == (sizeof(void*) == 4 ? 40 : 72));
+
+struct KSPROPERTY_SET {
+  const GUID* Set;
+  ULONG PropertiesCount;
+  const KSPROPERTY_ITEM* PropertyItem;
+  ULONG FastIoCount;
+  const VOID* FastIoTable;
+};
+using PKSPROPERTY_SET = KSPROPERTY_SET*;
+static_assert(sizeof(KSPROPERTY_SET) == (sizeof(void*) == 4 ? 20 : 40));
+
+struct KSEVENT_ENTRY;
+using PFNKSADDEVENT = NTSTATUS(NTAPI*)(IRP* irp, PKSEVENTDATA eventData, KSEVENT_ENTRY* entry);
+using PFNKSREMOVEEVENT = VOID(NTAPI*)(PVOID fileObject, KSEVENT_ENTRY* entry);
+
+struct KSEVENT_ITEM {
+  ULONG EventId;
+  ULONG DataInput;       // bytes of event data the client passes
+  ULONG ExtraEntryData;  // bytes the driver keeps with each enabled entry
+  PFNKSADDEVENT AddHandler;
+  PFNKSREMOVEEVENT RemoveHandler;
+  PFNKSHANDLER SupportHandler;
+};
+using PKSEVENT_ITEM = KSEVENT_ITEM*;
+static_assert(sizeof(KSEVENT_ITEM) == (sizeof(void*) == 4 ? 24 : 40));
+
+struct KSEVENT_SET {
+  const GUID* Set;
+  ULONG EventsCount;
+  const KSEVENT_ITEM* EventItem;
+};
+using PKSEVENT_SET = KSEVENT_SET*;
+static_assert(sizeof(KSEVENT_SET) == (sizeof(void*) == 4 ? 12 : 24));
+
+// One enabled event as the stream class keeps it.
+struct KSEVENT_ENTRY {
+  const KSEVENT_ITEM* EventItem;
+  const GUID* Set;
+  PKSEVENTDATA EventData;
+  ULONG NotificationType;
+  PVOID Client;  // the host's record of the enabling client
+};
+using PKSEVENT_ENTRY = KSEVENT_ENTRY*;
