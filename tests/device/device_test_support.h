@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "emulated_camera.h"
+#include "packetizer.h"
 
 namespace camemu {
 
@@ -72,5 +73,63 @@ class Host {
  private:
   EmulatedCamera& camera_;
 };
+
+// Builds frames from isochronous packets by their lengths alone, as the drivers' image processor
+// does: 1, 2 or 3 units are frame data, 12 bytes drop the frame, any other length ends it, and
+// every non-empty packet carries a 12-byte header.
+class FrameCollector {
+ public:
+  explicit FrameCollector(uint32_t unit = 512) : unit_(unit) {}
+
+  void Feed(const uint8_t* packet, uint32_t length) {
+    if (length == 0) return;
+    if (length == camencode::kPacketHeaderSize) {
+      ++dropped_;
+      current_.clear();
+      inFrame_ = false;
+      return;
+    }
+    const uint8_t* payload = packet + camencode::kPacketHeaderSize;
+    bool data = length % unit_ == 0 && length / unit_ >= 1 && length / unit_ <= 3;
+    if (data) {
+      inFrame_ = true;
+      current_.insert(current_.end(), payload, packet + length);
+      return;
+    }
+    current_.insert(current_.end(), payload, packet + length);
+    frames_.push_back(std::move(current_));
+    current_.clear();
+    inFrame_ = false;
+  }
+
+  const std::vector<std::vector<uint8_t>>& frames() const { return frames_; }
+  int dropped() const { return dropped_; }
+
+ private:
+  uint32_t unit_;
+  std::vector<uint8_t> current_;
+  std::vector<std::vector<uint8_t>> frames_;
+  int dropped_ = 0;
+  bool inFrame_ = false;
+};
+
+// Reads bus frames from `firstBusFrame` on until `frames` frames are complete or `limit` bus frames
+// have passed; returns the bus frame after the last one read.
+inline uint64_t Stream(EmulatedCamera& camera, FrameCollector& collector, size_t frames,
+                       uint64_t firstBusFrame = 0, uint64_t limit = 100000,
+                       std::vector<uint32_t>* lengths = nullptr) {
+  std::vector<uint8_t> packet(3072);
+  uint64_t busFrame = firstBusFrame;
+  for (; busFrame < firstBusFrame + limit && collector.frames().size() < frames; ++busFrame) {
+    uint32_t length = 0;
+    if (camera.ReadIsochronousPacket(busFrame, packet.data(), static_cast<uint32_t>(packet.size()),
+                                     &length) != host::UsbResult::Ok) {
+      break;
+    }
+    if (lengths) lengths->push_back(length);
+    collector.Feed(packet.data(), length);
+  }
+  return busFrame;
+}
 
 }  // namespace camemu
