@@ -63,9 +63,17 @@ void Bridge::LoadResetValues() {
   }
 }
 
-void Bridge::SetHighSpeed(bool highSpeed) {
-  resetConfig_.highSpeed = highSpeed;
-  if (highSpeed) {
+void Bridge::Reconfigure(const EmulatorConfig& config) {
+  bool newSensor = config.sensorDeviceId != resetConfig_.sensorDeviceId ||
+                   config.sensorVersionRegister != resetConfig_.sensorVersionRegister ||
+                   config.sensorVersion != resetConfig_.sensorVersion ||
+                   config.sensorMinorRegister != resetConfig_.sensorMinorRegister ||
+                   config.sensorMinorVersion != resetConfig_.sensorMinorVersion;
+  resetConfig_ = config;
+  if (newSensor) sensor_.Reset(config);
+  busyReads_ = config.busyReads;
+  stuckBusy_ = config.faults.stuckBusy;
+  if (config.highSpeed) {
     registers_[bridge_reg::kBusStatus] |= bridge_bits::kHighSpeed;
   } else {
     registers_[bridge_reg::kBusStatus] &= static_cast<uint8_t>(~bridge_bits::kHighSpeed);

@@ -77,9 +77,9 @@ class Bridge {
   // The stored value, without side effects (video source, tests, tool).
   uint8_t Peek(uint8_t reg) const { return registers_[reg]; }
 
-  void SetHighSpeed(bool highSpeed);
-  void SetBusyReads(uint32_t reads) { busyReads_ = reads; }
-  void SetStuckBusy(bool stuck) { stuckBusy_ = stuck; }
+  // Takes changed knobs while the camera runs: bus speed, busy-bit behaviour and the reset values
+  // of the next soft reset at once; a new sensor identity resets the sensor.
+  void Reconfigure(const EmulatorConfig& config);
   void MarkFirmwareLoaded() { registers_[bridge_reg::kFirmware] |= 0x01; }
 
   Sensor& sensor() { return sensor_; }

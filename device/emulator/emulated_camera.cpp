@@ -270,9 +270,7 @@ std::string EmulatedCamera::SetKnob(const std::string& knob) {
   if (!error.empty()) return error;
   config_ = candidate;
   faults_.Configure(config_.faults);
-  bridge_.SetHighSpeed(config_.highSpeed);
-  bridge_.SetBusyReads(config_.busyReads);
-  bridge_.SetStuckBusy(config_.faults.stuckBusy);
+  bridge_.Reconfigure(config_);
   return {};
 }
 

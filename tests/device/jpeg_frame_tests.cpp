@@ -74,7 +74,7 @@ TEST_P(JpegBars, DecodeBackToTheBars) {
     }
   }
   EXPECT_EQ(CountMarker(frame, 0xD0, 0xD7), 0u);  // no restart markers unless asked
-  EXPECT_EQ(CountMarker(frame, 0xDB, 0xDB), 1u);  // the tables travel with the frame
+  EXPECT_GE(CountMarker(frame, 0xDB, 0xDB), 1u);  // the tables travel with the frame
 }
 
 INSTANTIATE_TEST_SUITE_P(Sampling, JpegBars,

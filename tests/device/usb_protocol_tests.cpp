@@ -258,6 +258,26 @@ TEST(Knobs, BadKnobsGiveClearErrors) {
   EXPECT_EQ(camera->Config().pipeCount, 1);
 }
 
+TEST(Knobs, KnobsSetWhileRunningTakeEffectAtOnce) {
+  auto camera = MakeCamera({});
+  Host host(*camera);
+  EXPECT_EQ(camera->SetKnob("sensor_version=0x55"), "");
+  EXPECT_EQ(host.ReadSensor(0x42, 0x29), 0x55);
+  EXPECT_EQ(camera->SetKnob("stuck_busy=on"), "");
+  host.Write(0xF5, {0x37});
+  EXPECT_EQ(host.PollBusy(6), 6);
+  EXPECT_EQ(camera->SetKnob("stuck_busy=off"), "");
+  EXPECT_EQ(host.PollBusy(6), 0);
+  EXPECT_EQ(camera->SetKnob("speed=full"), "");
+  EXPECT_EQ(host.Read(0x0F) & 0x10, 0);
+  EXPECT_EQ(camera->DeviceDescriptor()[3], 0x01);  // bcdUSB 1.10
+  // A one-shot fault budget already spent stays spent when other knobs change.
+  EXPECT_EQ(camera->SetKnob("refuse_alt=1"), "");
+  EXPECT_EQ(camera->SelectAlternateSetting(2), host::UsbResult::NoBandwidth);
+  EXPECT_EQ(camera->SetKnob("light=80"), "");
+  EXPECT_EQ(camera->SelectAlternateSetting(2), host::UsbResult::Ok);
+}
+
 TEST(Removal, UnpluggedDeviceAnswersNothing) {
   auto camera = MakeCamera({});
   camera->Unplug();
