@@ -15,9 +15,15 @@ __attribute__((target("avx2"))) void PackedToRgbRowAvx2(const UCHAR* source, UCH
   // B G R 0 pixels to 12 bytes at the bottom of each 128-bit lane.
   const __m256i squeeze = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,
                                            0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  // Statistics: U', V' of the first two pairs of each 16-byte step are summed in 16-bit lanes (at
+  // most 128 steps, well inside their range) and widened to 32 bits from time to time.
   __m256i sums = zero;
+  __m256i recent = zero;
+  ULONG recentSteps = 0;
   ULONG x = 0;
-  for (; x + 16 <= pixels; x += 16, source += 32, destination += 48) {
+  // Each step stores four 16-byte pieces of which only 12 bytes are pixels; the last piece spills
+  // 4 bytes past the step, so a step needs at least two more pixels (6 bytes) after it in the row.
+  for (; x + 18 <= pixels; x += 16, source += 32, destination += 48) {
     const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source));
     const __m256i luma = _mm256_and_si256(in, lumaMask);
     const __m256i chroma = _mm256_sub_epi16(_mm256_srli_epi16(in, 8), bias);
@@ -39,17 +45,21 @@ __attribute__((target("avx2"))) void PackedToRgbRowAvx2(const UCHAR* source, UCH
     // Lane 0 holds pixels 0-3 and 4-7, lane 1 pixels 8-11 and 12-15.
     const __m256i first = _mm256_shuffle_epi8(_mm256_unpacklo_epi16(blueGreen, redZero), squeeze);
     const __m256i second = _mm256_shuffle_epi8(_mm256_unpackhi_epi16(blueGreen, redZero), squeeze);
-    const __m128i p0 = _mm256_castsi256_si128(first);
-    const __m128i p1 = _mm256_castsi256_si128(second);
-    const __m128i p2 = _mm256_extracti128_si256(first, 1);
-    const __m128i p3 = _mm256_extracti128_si256(second, 1);
-    __m128i* out = reinterpret_cast<__m128i*>(destination);
-    _mm_storeu_si128(out, _mm_or_si128(p0, _mm_slli_si128(p1, 12)));
-    _mm_storeu_si128(out + 1, _mm_or_si128(_mm_srli_si128(p1, 4), _mm_slli_si128(p2, 8)));
-    _mm_storeu_si128(out + 2, _mm_or_si128(_mm_srli_si128(p2, 8), _mm_slli_si128(p3, 4)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination), _mm256_castsi256_si128(first));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + 12), _mm256_castsi256_si128(second));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + 24),
+                     _mm256_extracti128_si256(first, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + 36),
+                     _mm256_extracti128_si256(second, 1));
 
-    sums = _mm256_add_epi32(sums, _mm256_srai_epi32(_mm256_unpacklo_epi16(chroma, chroma), 16));
+    recent = _mm256_add_epi16(recent, chroma);
+    if (++recentSteps == 128) {
+      sums = _mm256_add_epi32(sums, _mm256_srai_epi32(_mm256_unpacklo_epi16(recent, recent), 16));
+      recent = zero;
+      recentSteps = 0;
+    }
   }
+  sums = _mm256_add_epi32(sums, _mm256_srai_epi32(_mm256_unpacklo_epi16(recent, recent), 16));
   if (accumulator != nullptr) {
     const __m128i both =
         _mm_add_epi32(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
