@@ -87,13 +87,14 @@ void ReduceToRgb(const PackedSource& source, ULONG ratio, bool standard, UCHAR* 
 
 // 'YUY2' or 'UYVY' from a source `ratio` (2 or 4) times as wide and as high: each luma the mean of
 // its ratio x ratio area, each chroma the mean over the pair's area (ratio pairs by ratio rows).
+// Output pairs from firstPair on.
 void ReduceToPacked(const PackedSource& source, ULONG ratio, bool uyvy, UCHAR* destination,
-                    ULONG width, ULONG height) {
+                    ULONG width, ULONG height, ULONG firstPair) {
   const ULONG count = ratio * ratio;
   const ULONG pairs = (width + 1) / 2;
   for (ULONG y = 0; y < height; ++y) {
-    UCHAR* out = destination + static_cast<SIZE_T>(y) * PackedRowBytes(width);
-    for (ULONG pair = 0; pair < pairs; ++pair, out += 4) {
+    UCHAR* out = destination + static_cast<SIZE_T>(y) * PackedRowBytes(width) + firstPair * 4;
+    for (ULONG pair = firstPair; pair < pairs; ++pair, out += 4) {
       const ULONG row = y * ratio;
       UCHAR y0 = static_cast<UCHAR>(source.SumLuma(2 * pair * ratio, ratio, row, ratio) / count);
       UCHAR y1 =
@@ -198,6 +199,21 @@ void PackedToPlanarRowsPlain(const UCHAR* row0, const UCHAR* row1, UCHAR* luma0,
   }
 }
 
+void HalvePackedRowsPlain(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pairs,
+                          bool uyvy) {
+  for (ULONG i = 0; i < pairs; ++i, row0 += 8, row1 += 8, destination += 4) {
+    const UCHAR y0 = static_cast<UCHAR>((row0[0] + row0[2] + row1[0] + row1[2]) >> 2);
+    const UCHAR y1 = static_cast<UCHAR>((row0[4] + row0[6] + row1[4] + row1[6]) >> 2);
+    const UCHAR u = static_cast<UCHAR>((row0[1] + row0[5] + row1[1] + row1[5]) >> 2);
+    const UCHAR v = static_cast<UCHAR>((row0[3] + row0[7] + row1[3] + row1[7]) >> 2);
+    if (uyvy) {
+      destination[0] = u, destination[1] = y0, destination[2] = v, destination[3] = y1;
+    } else {
+      destination[0] = y0, destination[1] = u, destination[2] = y1, destination[3] = v;
+    }
+  }
+}
+
 ULONG ConvertYuv422WithKernels(const YuvRowKernels& kernels, const UCHAR* source,
                                ULONG sourceLength, UCHAR* destination, ULONG destinationLength,
                                ULONG width, ULONG height, ULONG compression, ULONG sourceWidth,
@@ -244,8 +260,21 @@ ULONG ConvertYuv422WithKernels(const YuvRowKernels& kernels, const UCHAR* source
 
     case kFourCcYuy2:
     case kFourCcUyvy:
-      if (ratio > 1) {
-        ReduceToPacked(packed, ratio, compression == kFourCcUyvy, destination, width, height);
+      if (ratio == 2) {
+        // Whole output pairs through the kernel; the padded pair of an odd width (its second
+        // pixel lies past the source row) through the reduction that clamps.
+        for (ULONG y = 0; y < height; ++y) {
+          const UCHAR* row0 = source + static_cast<SIZE_T>(2 * y) * sourceRowBytes;
+          kernels.halvePackedRows(row0, row0 + sourceRowBytes,
+                                  destination + static_cast<SIZE_T>(y) * PackedRowBytes(width),
+                                  width / 2, compression == kFourCcUyvy);
+        }
+        if (width % 2 != 0) {
+          ReduceToPacked(packed, ratio, compression == kFourCcUyvy, destination, width, height,
+                         width / 2);
+        }
+      } else if (ratio == 4) {
+        ReduceToPacked(packed, ratio, compression == kFourCcUyvy, destination, width, height, 0);
       } else if (compression == kFourCcYuy2) {
         memcpy(destination, source, imageBytes);
       } else {

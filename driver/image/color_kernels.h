@@ -26,6 +26,10 @@ struct YuvRowKernels {
   // chroma samples each of U and V, the means of the two rows.
   void (*packedToPlanarRows)(const UCHAR* row0, const UCHAR* row1, UCHAR* luma0, UCHAR* luma1,
                              UCHAR* u, UCHAR* v, ULONG width);
+  // 'YUY2' or 'UYVY' from a source twice as wide and high: `pairs` output pairs from two source
+  // rows, each from two source pairs (sums of four bytes shifted right by 2).
+  void (*halvePackedRows)(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pairs,
+                          bool uyvy);
   bool keepsStatistics;
   FlipMirrorRoutine flipMirror;
 };
@@ -51,6 +55,8 @@ void PackedToRgbRowPlain(const UCHAR* source, UCHAR* destination, ULONG pixels,
 void PackedToUyvyPlain(const UCHAR* source, UCHAR* destination, ULONG groups);
 void PackedToPlanarRowsPlain(const UCHAR* row0, const UCHAR* row1, UCHAR* luma0, UCHAR* luma1,
                              UCHAR* u, UCHAR* v, ULONG width);
+void HalvePackedRowsPlain(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pairs,
+                          bool uyvy);
 void DecodedRowToRgbPlain(const UCHAR* luma, const UCHAR* cb, const UCHAR* cr, UCHAR* destination,
                           ULONG width, const DecodedColorTables& tables);
 void FlipMirrorPlain(ULONG width, ULONG height, UCHAR* image, ULONG length, bool sixteenBit,
@@ -62,6 +68,8 @@ void PackedToRgbRowSse2(const UCHAR* source, UCHAR* destination, ULONG pixels,
 void PackedToUyvySse2(const UCHAR* source, UCHAR* destination, ULONG groups);
 void PackedToPlanarRowsSse2(const UCHAR* row0, const UCHAR* row1, UCHAR* luma0, UCHAR* luma1,
                             UCHAR* u, UCHAR* v, ULONG width);
+void HalvePackedRowsSse2(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pairs,
+                         bool uyvy);
 void DecodedRowToRgbSse2(const UCHAR* luma, const UCHAR* cb, const UCHAR* cr, UCHAR* destination,
                          ULONG width, const DecodedColorTables& tables);
 void FlipMirrorSse2(ULONG width, ULONG height, UCHAR* image, ULONG length, bool sixteenBit,

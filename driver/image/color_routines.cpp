@@ -7,12 +7,15 @@
 
 namespace {
 
-constexpr YuvRowKernels kPlainYuv{PackedToRgbRowPlain, PackedToUyvyPlain, PackedToPlanarRowsPlain,
-                                  false, FlipMirrorPlain};
-constexpr YuvRowKernels kSse2Yuv{PackedToRgbRowSse2, PackedToUyvySse2, PackedToPlanarRowsSse2, true,
-                                 FlipMirrorSse2};
-constexpr YuvRowKernels kAvx2Yuv{PackedToRgbRowAvx2, PackedToUyvySse2, PackedToPlanarRowsSse2, true,
-                                 FlipMirrorSse2};
+constexpr YuvRowKernels kPlainYuv{
+    PackedToRgbRowPlain, PackedToUyvyPlain, PackedToPlanarRowsPlain, HalvePackedRowsPlain, false,
+    FlipMirrorPlain};
+constexpr YuvRowKernels kSse2Yuv{
+    PackedToRgbRowSse2, PackedToUyvySse2, PackedToPlanarRowsSse2, HalvePackedRowsSse2, true,
+    FlipMirrorSse2};
+constexpr YuvRowKernels kAvx2Yuv{
+    PackedToRgbRowAvx2, PackedToUyvySse2, PackedToPlanarRowsSse2, HalvePackedRowsSse2, true,
+    FlipMirrorSse2};
 
 template <const YuvRowKernels& kKernels>
 ULONG ConvertYuv422Using(const UCHAR* source, ULONG sourceLength, UCHAR* destination,

@@ -125,6 +125,47 @@ void PackedToPlanarRowsSse2(const UCHAR* row0, const UCHAR* row1, UCHAR* luma0, 
   }
 }
 
+namespace {
+
+// Source pairs a, b (16-bit sums of two rows) to one output pair: Y0 from a's two lumas, Y1 from
+// b's, U and V from both; the sums of four land in the low four words.
+__m128i HalvePairs(__m128i sums) {
+  const __m128i lumas = _mm_add_epi16(sums, _mm_srli_epi64(sums, 32));  // words 0 and 4
+  const __m128i chroma = _mm_add_epi16(sums, _mm_srli_si128(sums, 8));  // words 1 and 3
+  const __m128i firstWord = _mm_set_epi16(0, 0, 0, 0, 0, 0, 0, -1);
+  const __m128i thirdWord = _mm_set_epi16(0, 0, 0, 0, 0, -1, 0, 0);
+  const __m128i oddWords = _mm_set_epi16(0, 0, 0, 0, -1, 0, -1, 0);
+  const __m128i pair =
+      _mm_or_si128(_mm_or_si128(_mm_and_si128(lumas, firstWord),
+                                _mm_and_si128(_mm_srli_si128(lumas, 4), thirdWord)),
+                   _mm_and_si128(chroma, oddWords));
+  return _mm_srli_epi16(pair, 2);
+}
+
+}  // namespace
+
+void HalvePackedRowsSse2(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pairs,
+                         bool uyvy) {
+  const __m128i zero = _mm_setzero_si128();
+  ULONG i = 0;
+  for (; i + 4 <= pairs; i += 4, row0 += 32, row1 += 32, destination += 16) {
+    __m128i halves[4];
+    for (int k = 0; k < 2; ++k) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row0) + k);
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row1) + k);
+      halves[2 * k] =
+          HalvePairs(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)));
+      halves[2 * k + 1] =
+          HalvePairs(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)));
+    }
+    __m128i out = _mm_packus_epi16(_mm_unpacklo_epi64(halves[0], halves[1]),
+                                   _mm_unpacklo_epi64(halves[2], halves[3]));
+    if (uyvy) out = _mm_or_si128(_mm_slli_epi16(out, 8), _mm_srli_epi16(out, 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination), out);
+  }
+  if (i < pairs) HalvePackedRowsPlain(row0, row1, destination, pairs - i, uyvy);
+}
+
 // The table entries split into a unit part and a 16-bit remainder: 116130 = 65536 + 2 x 25297,
 // 91881 = 65536 + 26345, 46802 = 65536 - 18734. With the rounding constants kept, each offset
 // equals the table's to the bit.
