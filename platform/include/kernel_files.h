@@ -2,21 +2,11 @@
 // and read at a byte offset. Every routine runs at PASSIVE_LEVEL.
 #pragma once
 
+#include "kernel_io.h"  // IO_STATUS_BLOCK
 #include "kernel_objects.h"
 #include "kernel_types.h"
 
 constexpr NTSTATUS STATUS_FILE_IS_A_DIRECTORY = static_cast<NTSTATUS>(0xC00000BA);
-
-// The outcome of an I/O request: its status and, for a read, the bytes transferred.
-struct IO_STATUS_BLOCK {
-  union {
-    NTSTATUS Status;
-    PVOID Pointer;
-  };
-  ULONG_PTR Information;
-};
-using PIO_STATUS_BLOCK = IO_STATUS_BLOCK*;
-static_assert(sizeof(IO_STATUS_BLOCK) == (sizeof(void*) == 4 ? 8 : 16));
 
 using PIO_APC_ROUTINE = VOID(NTAPI*)(PVOID apcContext, PIO_STATUS_BLOCK ioStatusBlock,
                                      ULONG reserved);
