@@ -125,15 +125,8 @@ struct PlanarLayout {
   ULONG firstOffset;    // chroma byte of firstChroma in a pair
 };
 
-void ReduceToPlanar(const PackedSource& source, ULONG ratio, const PlanarLayout& layout,
-                    UCHAR* luma, ULONG width, ULONG height) {
-  const ULONG lumaCount = ratio * ratio;
-  for (ULONG y = 0; y < height; ++y) {
-    for (ULONG x = 0; x < width; ++x) {
-      luma[static_cast<SIZE_T>(y) * width + x] =
-          static_cast<UCHAR>(source.SumLuma(x * ratio, ratio, y * ratio, ratio) / lumaCount);
-    }
-  }
+void ReduceToPlanarChroma(const PackedSource& source, ULONG ratio, const PlanarLayout& layout,
+                          ULONG width, ULONG height) {
   const ULONG chromaWidth = width / layout.block;
   const ULONG chromaHeight = height / layout.block;
   // The block's source area spans block * ratio / 2 pairs and block * ratio / 2 row pairs.
@@ -155,6 +148,26 @@ void ReduceToPlanar(const PackedSource& source, ULONG ratio, const PlanarLayout&
           static_cast<UCHAR>(source.SumChroma(secondOffset, firstPair, pairCount, layout.pairStep,
                                               firstRow, rowPairCount, layout.rowPairStep) /
                              count);
+    }
+  }
+}
+
+// The luma plane at any ratio: rows of the same-size and 2:1 sources through the kernels, 4:1
+// through the area sums.
+void ReduceToPlanarLuma(const YuvRowKernels& kernels, const PackedSource& source, ULONG ratio,
+                        UCHAR* luma, ULONG width, ULONG height) {
+  for (ULONG y = 0; y < height; ++y) {
+    UCHAR* out = luma + static_cast<SIZE_T>(y) * width;
+    const UCHAR* row = source.data + static_cast<SIZE_T>(y) * ratio * source.rowBytes;
+    if (ratio == 1) {
+      kernels.packedToLuma(row, out, width);
+    } else if (ratio == 2) {
+      kernels.halveLumaRows(row, row + source.rowBytes, out, width);
+    } else {
+      for (ULONG x = 0; x < width; ++x) {
+        out[x] = static_cast<UCHAR>(source.SumLuma(x * ratio, ratio, y * ratio, ratio) /
+                                    (ratio * ratio));
+      }
     }
   }
 }
@@ -211,6 +224,16 @@ void HalvePackedRowsPlain(const UCHAR* row0, const UCHAR* row1, UCHAR* destinati
     } else {
       destination[0] = y0, destination[1] = u, destination[2] = y1, destination[3] = v;
     }
+  }
+}
+
+void PackedToLumaPlain(const UCHAR* row, UCHAR* luma, ULONG width) {
+  for (ULONG x = 0; x < width; ++x) luma[x] = row[(x / 2) * 4 + (x & 1) * 2];
+}
+
+void HalveLumaRowsPlain(const UCHAR* row0, const UCHAR* row1, UCHAR* luma, ULONG width) {
+  for (ULONG x = 0; x < width; ++x, row0 += 4, row1 += 4) {
+    luma[x] = static_cast<UCHAR>((row0[0] + row0[2] + row1[0] + row1[2]) >> 2);
   }
 }
 
@@ -287,7 +310,8 @@ ULONG ConvertYuv422WithKernels(const YuvRowKernels& kernels, const UCHAR* source
       UCHAR* u = destination + static_cast<SIZE_T>(width) * height;
       UCHAR* v = u + static_cast<SIZE_T>(width / 2) * (height / 2);
       if (ratio > 1) {
-        ReduceToPlanar(packed, ratio, PlanarLayout{2, 1, 2, u, v, 1}, destination, width, height);
+        ReduceToPlanarLuma(kernels, packed, ratio, destination, width, height);
+        ReduceToPlanarChroma(packed, ratio, PlanarLayout{2, 1, 2, u, v, 1}, width, height);
         return imageBytes;
       }
       const ULONG chromaWidth = width / 2;
@@ -300,9 +324,8 @@ ULONG ConvertYuv422WithKernels(const YuvRowKernels& kernels, const UCHAR* source
       }
       if (height % 2 != 0) {
         // The last row of an odd height has luma only: its chroma row pair is incomplete.
-        const UCHAR* row = source + static_cast<SIZE_T>(height - 1) * sourceRowBytes;
-        UCHAR* luma = destination + static_cast<SIZE_T>(height - 1) * width;
-        for (ULONG x = 0; x < width; ++x) luma[x] = row[(x / 2) * 4 + (x & 1) * 2];
+        kernels.packedToLuma(source + static_cast<SIZE_T>(height - 1) * sourceRowBytes,
+                             destination + static_cast<SIZE_T>(height - 1) * width, width);
       }
       return imageBytes;
     }
@@ -310,7 +333,8 @@ ULONG ConvertYuv422WithKernels(const YuvRowKernels& kernels, const UCHAR* source
     case kFourCcYvu9: {
       UCHAR* v = destination + static_cast<SIZE_T>(width) * height;
       UCHAR* u = v + static_cast<SIZE_T>(width / 4) * (height / 4);
-      ReduceToPlanar(packed, ratio, PlanarLayout{4, 2, 4, v, u, 3}, destination, width, height);
+      ReduceToPlanarLuma(kernels, packed, ratio, destination, width, height);
+      ReduceToPlanarChroma(packed, ratio, PlanarLayout{4, 2, 4, v, u, 3}, width, height);
       return imageBytes;
     }
 

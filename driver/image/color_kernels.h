@@ -30,6 +30,10 @@ struct YuvRowKernels {
   // rows, each from two source pairs (sums of four bytes shifted right by 2).
   void (*halvePackedRows)(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pairs,
                           bool uyvy);
+  // Planar luma: one row of `width` lumas copied, or (halve) the 2 x 2 means of two rows of a
+  // source twice as wide.
+  void (*packedToLuma)(const UCHAR* row, UCHAR* luma, ULONG width);
+  void (*halveLumaRows)(const UCHAR* row0, const UCHAR* row1, UCHAR* luma, ULONG width);
   bool keepsStatistics;
   FlipMirrorRoutine flipMirror;
 };
@@ -57,6 +61,8 @@ void PackedToPlanarRowsPlain(const UCHAR* row0, const UCHAR* row1, UCHAR* luma0,
                              UCHAR* u, UCHAR* v, ULONG width);
 void HalvePackedRowsPlain(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pairs,
                           bool uyvy);
+void PackedToLumaPlain(const UCHAR* row, UCHAR* luma, ULONG width);
+void HalveLumaRowsPlain(const UCHAR* row0, const UCHAR* row1, UCHAR* luma, ULONG width);
 void DecodedRowToRgbPlain(const UCHAR* luma, const UCHAR* cb, const UCHAR* cr, UCHAR* destination,
                           ULONG width, const DecodedColorTables& tables);
 void FlipMirrorPlain(ULONG width, ULONG height, UCHAR* image, ULONG length, bool sixteenBit,
@@ -70,6 +76,8 @@ void PackedToPlanarRowsSse2(const UCHAR* row0, const UCHAR* row1, UCHAR* luma0, 
                             UCHAR* u, UCHAR* v, ULONG width);
 void HalvePackedRowsSse2(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pairs,
                          bool uyvy);
+void PackedToLumaSse2(const UCHAR* row, UCHAR* luma, ULONG width);
+void HalveLumaRowsSse2(const UCHAR* row0, const UCHAR* row1, UCHAR* luma, ULONG width);
 void DecodedRowToRgbSse2(const UCHAR* luma, const UCHAR* cb, const UCHAR* cr, UCHAR* destination,
                          ULONG width, const DecodedColorTables& tables);
 void FlipMirrorSse2(ULONG width, ULONG height, UCHAR* image, ULONG length, bool sixteenBit,

@@ -166,6 +166,36 @@ void HalvePackedRowsSse2(const UCHAR* row0, const UCHAR* row1, UCHAR* destinatio
   if (i < pairs) HalvePackedRowsPlain(row0, row1, destination, pairs - i, uyvy);
 }
 
+void PackedToLumaSse2(const UCHAR* row, UCHAR* luma, ULONG width) {
+  const __m128i lowBytes = _mm_set1_epi16(0x00FF);
+  ULONG x = 0;
+  for (; x + 16 <= width; x += 16) {
+    const __m128i* in = reinterpret_cast<const __m128i*>(row + x * 2);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + x),
+                     _mm_packus_epi16(_mm_and_si128(_mm_loadu_si128(in), lowBytes),
+                                      _mm_and_si128(_mm_loadu_si128(in + 1), lowBytes)));
+  }
+  if (x < width) PackedToLumaPlain(row + x * 2, luma + x, width - x);
+}
+
+void HalveLumaRowsSse2(const UCHAR* row0, const UCHAR* row1, UCHAR* luma, ULONG width) {
+  const __m128i lowBytes = _mm_set1_epi16(0x00FF);
+  const __m128i ones = _mm_set1_epi16(1);
+  ULONG x = 0;
+  for (; x + 8 <= width; x += 8) {
+    __m128i sums[2];
+    for (int k = 0; k < 2; ++k) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row0 + x * 4) + k);
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row1 + x * 4) + k);
+      const __m128i lumas = _mm_add_epi16(_mm_and_si128(a, lowBytes), _mm_and_si128(b, lowBytes));
+      sums[k] = _mm_srli_epi32(_mm_madd_epi16(lumas, ones), 2);  // one pair's four lumas
+    }
+    const __m128i words = _mm_packs_epi32(sums[0], sums[1]);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(luma + x), _mm_packus_epi16(words, words));
+  }
+  if (x < width) HalveLumaRowsPlain(row0 + x * 4, row1 + x * 4, luma + x, width - x);
+}
+
 // The table entries split into a unit part and a 16-bit remainder: 116130 = 65536 + 2 x 25297,
 // 91881 = 65536 + 26345, 46802 = 65536 - 18734. With the rounding constants kept, each offset
 // equals the table's to the bit.
