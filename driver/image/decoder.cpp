@@ -222,8 +222,7 @@ LONG QuantEntry(const DecoderTableSet* tables, ULONG table, ULONG index) {
   return static_cast<const LONG*>(tables->quant[table])[index];
 }
 
-// ---- Byte input
-// ----------------------------------------------------------------------------------
+// ---- Byte input ----
 
 // Past the end the input reads 0xFF once and then 0xD9: a frame cut short ends in an end-of-image.
 UCHAR ReadByte(DecoderState& d) {
@@ -246,8 +245,7 @@ void SkipBytes(DecoderState& d, ULONG count) {
   }
 }
 
-// ---- Bit input
-// -----------------------------------------------------------------------------------
+// ---- Bit input ----
 
 void ResetBits(DecoderState& d) {
   d.bits = 0;
@@ -300,32 +298,65 @@ void FillBits(DecoderState& d) {
   }
 }
 
-inline void ConsumeBits(DecoderState& d, int count) {
-  d.bits <<= count;
-  d.bitCount -= count;
+// The bit buffer of the block being decoded, kept in registers: a copy of the state's, written
+// back when the block ends or the slow refill runs.
+struct BitCursor {
+  uint64_t bits;
+  int count;
+};
+
+inline __attribute__((always_inline)) void Consume(BitCursor& cursor, int count) {
+  cursor.bits <<= count;
+  cursor.count -= count;
+}
+
+// Refills the cursor to at least 32 bits: eight bytes at once when none is 0xFF, otherwise through
+// FillBits.
+inline __attribute__((always_inline)) void Refill(DecoderState& d, BitCursor& cursor) {
+  if (cursor.count >= 32) return;
+  if (!d.markerHit && d.length - d.position >= 8) {
+    uint64_t word;
+    memcpy(&word, d.source + d.position, 8);
+    uint64_t inverted = ~word;
+    if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+      word = __builtin_bswap64(word);
+      int bytes = (64 - cursor.count) >> 3;
+      uint64_t taken = word & ~((uint64_t{1} << (64 - 8 * bytes)) - 1);
+      cursor.bits |= taken >> cursor.count;
+      cursor.count += 8 * bytes;
+      d.position += bytes;
+      return;
+    }
+  }
+  d.bits = cursor.bits;
+  d.bitCount = cursor.count;
+  FillBits(d);
+  cursor.bits = d.bits;
+  cursor.count = d.bitCount;
 }
 
 // Decodes one Huffman symbol of the table and, when it has extra bits, the extended value they
 // carry (T.81 F.2.2.1 and F.2.2.3). False for a code the table does not have.
-inline __attribute__((always_inline)) bool DecodeSymbol(DecoderState& d, const HuffmanTable& table,
-                                                        int* symbol, int* value) {
-  if (d.bitCount < 32) FillBits(d);
-  LONG entry = table.lookup[d.bits >> (64 - kHuffmanLookupBits)];
+inline __attribute__((always_inline)) bool DecodeSymbol(DecoderState& d, BitCursor& cursor,
+                                                        const HuffmanTable& table, int* symbol,
+                                                        int* value) {
+  Refill(d, cursor);
+  LONG entry = table.lookup[cursor.bits >> (64 - kHuffmanLookupBits)];
   if ((entry & kLookupValueDone) != 0) {
-    ConsumeBits(d, entry & kLookupLengthMask);
+    Consume(cursor, entry & kLookupLengthMask);
     *symbol = (entry >> 8) & 0xFF;
     *value = entry >> 16;
     return true;
   }
   int decoded;
   if (entry != 0) {
-    ConsumeBits(d, entry & kLookupLengthMask);
+    Consume(cursor, entry & kLookupLengthMask);
     decoded = (entry >> 8) & 0xFF;
   } else {
     int length = kHuffmanLookupBits + 1;
     for (;; ++length) {
       if (length > 16) return false;
-      LONG code = static_cast<LONG>(d.bits >> (64 - length));
+      LONG code = static_cast<LONG>(cursor.bits >> (64 - length));
       if (code <= table.maxCode[length]) {
         ULONG index = static_cast<ULONG>(table.valuePointer[length] + code - table.minCode[length]);
         if (index >= table.valueCount) return false;
@@ -333,7 +364,7 @@ inline __attribute__((always_inline)) bool DecodeSymbol(DecoderState& d, const H
         break;
       }
     }
-    ConsumeBits(d, length);
+    Consume(cursor, length);
   }
   *symbol = decoded;
   int extraBits = decoded & 15;
@@ -341,22 +372,23 @@ inline __attribute__((always_inline)) bool DecodeSymbol(DecoderState& d, const H
     *value = 0;
     return true;
   }
-  int received = static_cast<int>(d.bits >> (64 - extraBits));
-  ConsumeBits(d, extraBits);
+  int received = static_cast<int>(cursor.bits >> (64 - extraBits));
+  Consume(cursor, extraBits);
   if (received < (1 << (extraBits - 1))) received += 1 - (1 << extraBits);
   *value = received;
   return true;
 }
 
-// Decodes one block into coefficients (all zero on entry). clearSmall drops coefficients of -1, 0
-// and 1 (chrominance). *acPresent tells whether any AC coefficient was stored. False on a
+// Decodes the coefficients of one block (all zero on entry). clearSmall drops coefficients of -1,
+// 0 and 1 (chrominance). *acPresent tells whether any AC coefficient was stored. False on a
 // bitstream error.
-inline __attribute__((always_inline)) bool DecodeBlock(DecoderState& d, ScanComponent& component,
-                                                       bool clearSmall, bool* acPresent) {
+inline __attribute__((always_inline)) bool DecodeCoefficients(DecoderState& d, BitCursor& cursor,
+                                                              ScanComponent& component,
+                                                              bool clearSmall, bool* acPresent) {
   const DecoderTableSet& tables = *d.tables;
   SHORT* coefficients = d.coefficients;
   int symbol, value;
-  if (!DecodeSymbol(d, *tables.dc[component.dcTable], &symbol, &value)) return false;
+  if (!DecodeSymbol(d, cursor, *tables.dc[component.dcTable], &symbol, &value)) return false;
   component.predictor = static_cast<USHORT>(component.predictor + value);
   SHORT dc = static_cast<SHORT>(component.predictor);
   if (!clearSmall || dc > 1 || dc < -1) coefficients[0] = dc;
@@ -364,7 +396,7 @@ inline __attribute__((always_inline)) bool DecodeBlock(DecoderState& d, ScanComp
   const HuffmanTable& ac = *tables.ac[component.acTable];
   bool stored = false;
   for (int k = 1; k < 64;) {
-    if (!DecodeSymbol(d, ac, &symbol, &value)) return false;
+    if (!DecodeSymbol(d, cursor, ac, &symbol, &value)) return false;
     int run = symbol >> 4;
     if ((symbol & 15) == 0) {
       if (run != 15) break;  // end of block
@@ -383,8 +415,16 @@ inline __attribute__((always_inline)) bool DecodeBlock(DecoderState& d, ScanComp
   return true;
 }
 
-// ---- Output
-// --------------------------------------------------------------------------------------
+inline __attribute__((always_inline)) bool DecodeBlock(DecoderState& d, ScanComponent& component,
+                                                       bool clearSmall, bool* acPresent) {
+  BitCursor cursor{d.bits, d.bitCount};
+  bool decoded = DecodeCoefficients(d, cursor, component, clearSmall, acPresent);
+  d.bits = cursor.bits;
+  d.bitCount = cursor.count;
+  return decoded;
+}
+
+// ---- Output ----
 
 // Transforms the decoded block into its place, keeping inside the plane: blocks that stick out
 // past the right or bottom edge are transformed aside and only their visible part copied. Leaves
@@ -417,8 +457,7 @@ void WriteBlock(DecoderState& d, const FrameComponent& component, ULONG x, ULONG
   }
 }
 
-// ---- Frame layout
-// --------------------------------------------------------------------------------
+// ---- Frame layout ----
 
 // Plane sizes and places from the frame header. With a known line count the planes must fit in the
 // destination; without one they are laid out for as many MCU rows as it holds.
@@ -495,8 +534,7 @@ void CompactPlanes(DecoderState& d) {
   }
 }
 
-// ---- Marker segments
-// -----------------------------------------------------------------------------
+// ---- Marker segments ----
 
 bool ReadFrameHeader(DecoderState& d) {
   FrameRecord& f = *d.frame;
@@ -665,8 +703,7 @@ bool ReadMarkersUntilScanData(DecoderState& d) {
   }
 }
 
-// ---- Restart intervals
-// ---------------------------------------------------------------------------
+// ---- Restart intervals ----
 
 // From the read position, the next 0xFF followed by a byte other than 0x00 and 0xFF; its code, or
 // 0 when the input ends first. The read position moves past the marker.
@@ -743,8 +780,7 @@ bool AtLineCountMarker(DecoderState& d) {
   return position < d.length && d.source[position] == kMarkerDnl;
 }
 
-// ---- MCU loop
-// ------------------------------------------------------------------------------------
+// ---- MCU loop ----
 
 // Decodes the MCU at (mcuX, mcuY) of the scan. False on a bitstream error.
 bool DecodeMcu(DecoderState& d) {
