@@ -5,17 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "kernel_registry.h"
 #include "kernel_strings.h"
 #include "registry_control.h"
 
-// A UNICODE_STRING over a text that outlives it.
-inline UNICODE_STRING Counted(const std::u16string& text) {
+// A UNICODE_STRING over a text that outlives it (a literal, or a string the caller keeps).
+inline UNICODE_STRING Counted(std::u16string_view text) {
   UNICODE_STRING result;
-  result.Buffer = const_cast<PWSTR>(text.c_str());
+  result.Buffer = const_cast<PWSTR>(text.data());
   result.Length = static_cast<USHORT>(text.size() * 2);
-  result.MaximumLength = static_cast<USHORT>(text.size() * 2 + 2);
+  result.MaximumLength = result.Length;
   return result;
 }
 
