@@ -212,6 +212,20 @@ void PackedToPlanarRowsPlain(const UCHAR* row0, const UCHAR* row1, UCHAR* luma0,
   }
 }
 
+void HalvePackedToRgbPlain(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pixels,
+                           bool standard) {
+  for (ULONG x = 0; x < pixels; ++x, row0 += 4, row1 += 4, destination += 3) {
+    const LONG luma = (row0[0] + row0[2] + row1[0] + row1[2]) / 4;
+    const LONG u = (row0[1] + row1[1]) / 2 - 128;
+    const LONG v = (row0[3] + row1[3]) / 2 - 128;
+    if (standard) {
+      StandardPixel(luma, u, v, destination);
+    } else {
+      UnitGainPixel(luma, u, v, destination);
+    }
+  }
+}
+
 void HalvePackedRowsPlain(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pairs,
                           bool uyvy) {
   for (ULONG i = 0; i < pairs; ++i, row0 += 8, row1 += 8, destination += 4) {
@@ -275,6 +289,13 @@ ULONG ConvertYuv422WithKernels(const YuvRowKernels& kernels, const UCHAR* source
                               keep ? &sums : nullptr);
         }
         if (keep) StoreStatistics(sums, settings.statistics);
+      } else if (ratio == 2) {
+        for (ULONG y = 0; y < height; ++y) {
+          const UCHAR* row0 = source + static_cast<SIZE_T>(2 * y) * sourceRowBytes;
+          kernels.halvePackedToRgb(row0, row0 + sourceRowBytes,
+                                   destination + static_cast<SIZE_T>(y) * RgbRowBytes(width), width,
+                                   settings.standardCoefficients);
+        }
       } else {
         ReduceToRgb(packed, ratio, settings.standardCoefficients, destination, width, height);
       }

@@ -26,6 +26,10 @@ struct YuvRowKernels {
   // chroma samples each of U and V, the means of the two rows.
   void (*packedToPlanarRows)(const UCHAR* row0, const UCHAR* row1, UCHAR* luma0, UCHAR* luma1,
                              UCHAR* u, UCHAR* v, ULONG width);
+  // 24-bit RGB from a source twice as wide and high: each of `pixels` output pixels from one source
+  // pair in two rows, with the unit-gain or (standard) the standard equations.
+  void (*halvePackedToRgb)(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pixels,
+                           bool standard);
   // 'YUY2' or 'UYVY' from a source twice as wide and high: `pairs` output pairs from two source
   // rows, each from two source pairs (sums of four bytes shifted right by 2).
   void (*halvePackedRows)(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pairs,
@@ -59,6 +63,8 @@ void PackedToRgbRowPlain(const UCHAR* source, UCHAR* destination, ULONG pixels,
 void PackedToUyvyPlain(const UCHAR* source, UCHAR* destination, ULONG groups);
 void PackedToPlanarRowsPlain(const UCHAR* row0, const UCHAR* row1, UCHAR* luma0, UCHAR* luma1,
                              UCHAR* u, UCHAR* v, ULONG width);
+void HalvePackedToRgbPlain(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pixels,
+                           bool standard);
 void HalvePackedRowsPlain(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pairs,
                           bool uyvy);
 void PackedToLumaPlain(const UCHAR* row, UCHAR* luma, ULONG width);
@@ -74,6 +80,8 @@ void PackedToRgbRowSse2(const UCHAR* source, UCHAR* destination, ULONG pixels,
 void PackedToUyvySse2(const UCHAR* source, UCHAR* destination, ULONG groups);
 void PackedToPlanarRowsSse2(const UCHAR* row0, const UCHAR* row1, UCHAR* luma0, UCHAR* luma1,
                             UCHAR* u, UCHAR* v, ULONG width);
+void HalvePackedToRgbSse2(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pixels,
+                          bool standard);
 void HalvePackedRowsSse2(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pairs,
                          bool uyvy);
 void PackedToLumaSse2(const UCHAR* row, UCHAR* luma, ULONG width);

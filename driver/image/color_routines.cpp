@@ -7,30 +7,18 @@
 
 namespace {
 
-constexpr YuvRowKernels kPlainYuv{PackedToRgbRowPlain,
-                                  PackedToUyvyPlain,
-                                  PackedToPlanarRowsPlain,
-                                  HalvePackedRowsPlain,
-                                  PackedToLumaPlain,
-                                  HalveLumaRowsPlain,
-                                  false,
-                                  FlipMirrorPlain};
-constexpr YuvRowKernels kSse2Yuv{PackedToRgbRowSse2,
-                                 PackedToUyvySse2,
-                                 PackedToPlanarRowsSse2,
-                                 HalvePackedRowsSse2,
-                                 PackedToLumaSse2,
-                                 HalveLumaRowsSse2,
-                                 true,
-                                 FlipMirrorSse2};
-constexpr YuvRowKernels kAvx2Yuv{PackedToRgbRowAvx2,
-                                 PackedToUyvySse2,
-                                 PackedToPlanarRowsSse2,
-                                 HalvePackedRowsSse2,
-                                 PackedToLumaSse2,
-                                 HalveLumaRowsSse2,
-                                 true,
-                                 FlipMirrorSse2};
+constexpr YuvRowKernels kPlainYuv{
+    PackedToRgbRowPlain,  PackedToUyvyPlain, PackedToPlanarRowsPlain, HalvePackedToRgbPlain,
+    HalvePackedRowsPlain, PackedToLumaPlain, HalveLumaRowsPlain,      false,
+    FlipMirrorPlain};
+constexpr YuvRowKernels kSse2Yuv{
+    PackedToRgbRowSse2,  PackedToUyvySse2, PackedToPlanarRowsSse2, HalvePackedToRgbSse2,
+    HalvePackedRowsSse2, PackedToLumaSse2, HalveLumaRowsSse2,      true,
+    FlipMirrorSse2};
+constexpr YuvRowKernels kAvx2Yuv{
+    PackedToRgbRowAvx2,  PackedToUyvySse2, PackedToPlanarRowsSse2, HalvePackedToRgbSse2,
+    HalvePackedRowsSse2, PackedToLumaSse2, HalveLumaRowsSse2,      true,
+    FlipMirrorSse2};
 
 template <const YuvRowKernels& kKernels>
 ULONG ConvertYuv422Using(const UCHAR* source, ULONG sourceLength, UCHAR* destination,

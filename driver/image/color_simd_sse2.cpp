@@ -144,6 +144,47 @@ __m128i HalvePairs(__m128i sums) {
 
 }  // namespace
 
+// The standard equations with the multipliers 29032 and 22970 (1.772 and 1.402 in 14-bit fixed
+// point) and the green weights 352/1024 and 731/1024; products round down where the plain routine
+// truncates, so results may differ from it by 1 or 2.
+void HalvePackedToRgbSse2(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pixels,
+                          bool standard) {
+  const __m128i lowBytes = _mm_set1_epi16(0x00FF);
+  const __m128i ones = _mm_set1_epi16(1);
+  const __m128i bias = _mm_set1_epi16(128);
+  const __m128i greenWeights =
+      standard ? _mm_set1_epi32((731 << 16) | 352) : _mm_set1_epi32((520 << 16) | 190);
+  ULONG x = 0;
+  for (; x + 8 <= pixels; x += 8, destination += 24) {
+    __m128i lumaSums[2], chroma[2];
+    for (int k = 0; k < 2; ++k) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row0 + x * 4) + k);
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row1 + x * 4) + k);
+      const __m128i lumas = _mm_add_epi16(_mm_and_si128(a, lowBytes), _mm_and_si128(b, lowBytes));
+      lumaSums[k] = _mm_srli_epi32(_mm_madd_epi16(lumas, ones), 2);
+      // U' and V' of one pair per 32-bit lane: U' in the low word.
+      chroma[k] = _mm_sub_epi16(
+          _mm_srli_epi16(_mm_add_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8)), 1), bias);
+    }
+    const __m128i luma = _mm_packs_epi32(lumaSums[0], lumaSums[1]);
+    const __m128i u = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(chroma[0], 16), 16),
+                                      _mm_srai_epi32(_mm_slli_epi32(chroma[1], 16), 16));
+    const __m128i v = _mm_packs_epi32(_mm_srai_epi32(chroma[0], 16), _mm_srai_epi32(chroma[1], 16));
+    const __m128i greenOffset =
+        _mm_packs_epi32(_mm_srai_epi32(_mm_madd_epi16(chroma[0], greenWeights), 10),
+                        _mm_srai_epi32(_mm_madd_epi16(chroma[1], greenWeights), 10));
+    __m128i blueOffset = u, redOffset = v;
+    if (standard) {
+      blueOffset = _mm_mulhi_epi16(_mm_slli_epi16(u, 2), _mm_set1_epi16(29032));
+      redOffset = _mm_mulhi_epi16(_mm_slli_epi16(v, 2), _mm_set1_epi16(22970));
+    }
+    StoreBgr8(_mm_adds_epi16(luma, blueOffset), _mm_subs_epi16(luma, greenOffset),
+              _mm_adds_epi16(luma, redOffset), destination);
+  }
+  if (x < pixels)
+    HalvePackedToRgbPlain(row0 + x * 4, row1 + x * 4, destination, pixels - x, standard);
+}
+
 void HalvePackedRowsSse2(const UCHAR* row0, const UCHAR* row1, UCHAR* destination, ULONG pairs,
                          bool uyvy) {
   const __m128i zero = _mm_setzero_si128();
