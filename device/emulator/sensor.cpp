@@ -21,6 +21,7 @@ void Sensor::LoadResetValues() {
   registers_[sensor_reg::kBlueGain] = 0x80;
   registers_[sensor_reg::kRedGain] = 0x80;
   registers_[sensor_reg::kExposure] = 0x40;
+  registers_[sensor_reg::kExposureTarget] = 70;  // the colour bars' mean at unity
   registers_[sensor_reg::kLightness] = lightness;
   // The identification bytes win over any other meaning of their register numbers.
   registers_[minorRegister_] = minorVersion_;
@@ -40,6 +41,17 @@ void Sensor::Write(uint8_t reg, uint8_t value) {
     return;
   }
   registers_[reg] = value;
+}
+
+void Sensor::EndFrame(uint8_t meanLuma) {
+  registers_[sensor_reg::kLightness] = meanLuma;
+  if (!(registers_[sensor_reg::kAutoExposure] & sensor_bits::kAutoExposureOn)) return;
+  // A dead band keeps the exposure from hunting around its target.
+  constexpr int kDeadBand = 8;
+  int error = registers_[sensor_reg::kExposureTarget] - meanLuma;
+  uint8_t& exposure = registers_[sensor_reg::kExposure];
+  if (error > kDeadBand && exposure < 0xFF) ++exposure;
+  if (error < -kDeadBand && exposure > 1) --exposure;
 }
 
 SensorPicture Sensor::Picture(uint32_t lightPercent) const {

@@ -11,20 +11,23 @@
 namespace camemu {
 
 namespace sensor_reg {
-constexpr uint8_t kGain = 0x00;        // global gain, 0x40 = 1.0
-constexpr uint8_t kBlueGain = 0x01;    // 0x80 = 1.0
-constexpr uint8_t kRedGain = 0x02;     // 0x80 = 1.0
-constexpr uint8_t kBrightness = 0x06;  // signed offset added to every channel
-constexpr uint8_t kExposure = 0x10;    // 0x40 = 1.0
-constexpr uint8_t kClock = 0x11;       // bits 0-5: clock divider - 1
-constexpr uint8_t kControl = 0x12;     // bit 2 chroma swap, bit 7 soft reset
-constexpr uint8_t kLightness = 0x30;   // read-only: mean luma of the last frame
+constexpr uint8_t kGain = 0x00;            // global gain, 0x40 = 1.0
+constexpr uint8_t kBlueGain = 0x01;        // 0x80 = 1.0
+constexpr uint8_t kRedGain = 0x02;         // 0x80 = 1.0
+constexpr uint8_t kBrightness = 0x06;      // signed offset added to every channel
+constexpr uint8_t kExposure = 0x10;        // 0x40 = 1.0
+constexpr uint8_t kClock = 0x11;           // bits 0-5: clock divider - 1
+constexpr uint8_t kControl = 0x12;         // bit 2 chroma swap, bit 7 soft reset
+constexpr uint8_t kAutoExposure = 0x13;    // bit 0: exposure follows the picture
+constexpr uint8_t kExposureTarget = 0x14;  // mean luma auto exposure aims at
+constexpr uint8_t kLightness = 0x30;       // read-only: mean luma of the last frame
 }  // namespace sensor_reg
 
 namespace sensor_bits {
 constexpr uint8_t kChromaSwap = 0x04;
 constexpr uint8_t kSoftReset = 0x80;
 constexpr uint8_t kClockDividerMask = 0x3F;
+constexpr uint8_t kAutoExposureOn = 0x01;
 }  // namespace sensor_bits
 
 // What the sensor's registers do to the picture, read once per frame.
@@ -46,8 +49,9 @@ class Sensor {
   void Write(uint8_t reg, uint8_t value);
 
   SensorPicture Picture(uint32_t lightPercent) const;
-  // The frame source reports each frame's mean luma for the lightness register.
-  void SetLightness(uint8_t value) { registers_[sensor_reg::kLightness] = value; }
+  // The frame source reports each frame's mean luma: it is the lightness register, and auto
+  // exposure moves the exposure register one step towards its target per frame.
+  void EndFrame(uint8_t meanLuma);
   uint8_t deviceId() const { return deviceId_; }
 
  private:

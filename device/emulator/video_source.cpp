@@ -116,7 +116,7 @@ bool VideoSource::StartFrame(Bridge& bridge, FaultInjector& faults, DeviceStatis
   if (format.width != 0 && format.height != 0) {
     pattern_.SetSize(format.width, format.height);
     const campattern::RgbImage& scene = pattern_.Render(frameCounter_);
-    bridge.sensor().SetLightness(
+    bridge.sensor().EndFrame(
         ExposePicture(scene, bridge.sensor().Picture(lightPercent_), &sensorImage_));
   }
   std::vector<uint8_t> frame;

@@ -3,6 +3,8 @@
 // the knobs.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "device_test_support.h"
 #include "host_control.h"
 
@@ -276,6 +278,35 @@ TEST(Knobs, KnobsSetWhileRunningTakeEffectAtOnce) {
   EXPECT_EQ(camera->SelectAlternateSetting(2), host::UsbResult::NoBandwidth);
   EXPECT_EQ(camera->SetKnob("light=80"), "");
   EXPECT_EQ(camera->SelectAlternateSetting(2), host::UsbResult::Ok);
+}
+
+// The framework reads packets on its completion path while requests and the button arrive on
+// other threads; the counts must add up whatever the interleaving.
+TEST(Concurrency, PipesAndPanelFromSeveralThreads) {
+  auto camera = MakeCamera({});
+  Host host(*camera);
+  host.Write(0x14, {64, 0, 48, 0});
+  camera->SelectAlternateSetting(7);
+  std::thread video([&] {
+    FrameCollector collector;
+    Stream(*camera, collector, 1000, 0, 2000);
+  });
+  std::thread button([&] {
+    for (int i = 0; i < 200; ++i) {
+      camera->PressButton();
+      camera->ReleaseButton();
+    }
+  });
+  for (int i = 0; i < 200; ++i) {
+    host.Write(0x40, {static_cast<uint8_t>(i)});
+    host.Read(0x40);
+  }
+  video.join();
+  button.join();
+  DeviceStatistics statistics = camera->Statistics();
+  EXPECT_EQ(statistics.packets, 2000u);
+  EXPECT_EQ(statistics.requests, 401u);
+  EXPECT_EQ(statistics.framesCompleted, 60u);
 }
 
 TEST(Removal, UnpluggedDeviceAnswersNothing) {

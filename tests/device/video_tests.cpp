@@ -307,6 +307,21 @@ TEST(Sensor, ChromaSwapExchangesTheColourDifferencesAndLightnessFollowsTheFrame)
   EXPECT_NEAR(host.ReadSensor(0x42, 0x30), 70, 3);
 }
 
+TEST(Sensor, AutoExposureBrightensADarkScene) {
+  auto camera = MakeCamera({"light=25"});
+  Host host(*camera);
+  Program(host, 4, 0, 64, 48);
+  host.Write(0x18, {0});  // frames back to back
+  host.WriteSensor(0x42, 0x13, 0x01);
+  camera->SelectAlternateSetting(7);
+  FrameCollector collector;
+  Stream(*camera, collector, 100);
+  ASSERT_EQ(collector.frames().size(), 100u);
+  // One exposure step per frame towards the target: from 0x40 up by about 100.
+  EXPECT_GT(host.ReadSensor(0x42, 0x10), 0x40 + 90);
+  EXPECT_GT(host.ReadSensor(0x42, 0x30), 2 * 70 / 4);  // brighter than the scene alone
+}
+
 // ---- Faults on the video path -----------------------------------------------------------------
 
 struct VideoFaultCase {
