@@ -1,6 +1,7 @@
 // The in-memory registry through the kernel routines: names, order, information classes and their
 // size rules, handle checks, deletion, and the Plug and Play view of a device's driver key.
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "host_control.h"
@@ -224,6 +225,42 @@ TEST_F(RegistryHive, RoutinesAbovePassiveLevelAreVerifierFailures) {
   ASSERT_EQ(capture.Messages().size(), 1u);
   EXPECT_NE(capture.Messages()[0].find("ZwSetValueKey"), std::string::npos);
   ZwClose(key);
+}
+
+TEST_F(RegistryHive, ThreadsWritingAndEnumeratingAtOnceSeeAConsistentHive) {
+  // Work items run drivers on a worker thread while a request runs on another: both may use the
+  // registry at passive level at the same time.
+  HANDLE parent = MustOpen(kTestKey);
+  constexpr int kWriters = 3;
+  constexpr ULONG kValuesEach = 100;
+  std::vector<std::thread> threads;
+  for (int writer = 0; writer < kWriters; ++writer) {
+    threads.emplace_back([parent, writer] {
+      HANDLE own;
+      std::u16string name = host::Utf16FromUtf8("Writer" + std::to_string(writer));
+      ASSERT_EQ(Open(name, &own, parent, true), STATUS_SUCCESS);
+      for (ULONG i = 0; i < kValuesEach; ++i) {
+        std::u16string valueName = name + host::Utf16FromUtf8("_" + std::to_string(i));
+        ASSERT_EQ(Set(own, valueName, REG_DWORD, &i, 4), STATUS_SUCCESS);
+      }
+      ZwClose(own);
+    });
+  }
+  threads.emplace_back([parent] {
+    for (int round = 0; round < 200; ++round) {
+      NTSTATUS status = STATUS_SUCCESS;
+      for (ULONG i = 0; status != STATUS_NO_MORE_ENTRIES; ++i) {
+        EnumeratedKeyName(parent, i, &status);
+        ASSERT_TRUE(status == STATUS_SUCCESS || status == STATUS_NO_MORE_ENTRIES);
+      }
+    }
+  });
+  for (std::thread& thread : threads) thread.join();
+  for (int writer = 0; writer < kWriters; ++writer) {
+    std::u16string name = host::Utf16FromUtf8("Writer" + std::to_string(writer));
+    EXPECT_EQ(host::RegistryValues(kTestKey + u"\\" + name).size(), kValuesEach);
+  }
+  ZwClose(parent);
 }
 
 // Any distinct addresses stand for device objects: the registry never looks inside them.
