@@ -112,10 +112,10 @@ void ReduceToPacked(const PackedSource& source, ULONG ratio, bool uyvy, UCHAR* d
   }
 }
 
-// Planar output at any ratio (1, 2, 4): luma the mean of its ratio x ratio area. A chroma sample
-// covers a block of `block` x `block` output pixels (2 for 4:2:0, 4 for 4:1:0); it is the mean of
-// the U (or V) of every `pairStep`-th pair in every `rowPairStep / 2`-th row pair of the block's
-// source area, the sampling that 'YVU9' keeps at every ratio.
+// Planar chroma at any ratio (1, 2, 4). A chroma sample covers a block of `block` x `block` output
+// pixels (2 for 4:2:0, 4 for 4:1:0); it is the mean of the U (or V) of every `pairStep`-th pair in
+// every `rowPairStep / 2`-th row pair of the block's source area, the sampling that 'YVU9' keeps at
+// every ratio.
 struct PlanarLayout {
   ULONG block;
   ULONG pairStep;
