@@ -17,8 +17,9 @@ namespace {
 
 constexpr uint32_t kWidth = 640, kHeight = 480;
 
-// A picture with gradients, edges and a little noise: roughly a camera's entropy per block.
-std::vector<uint8_t> Picture(camjpeg::ChromaSampling sampling) {
+// A picture with gradients and edges, plus sensor-like noise of +-noise levels: 0 gives a clean
+// scene (many blocks of few coefficients), 3 a grainy one (every block busy).
+std::vector<uint8_t> Picture(camjpeg::ChromaSampling sampling, int noise) {
   camjpeg::PlaneSizes sizes = camjpeg::PlaneSizesFor(kWidth, kHeight, sampling);
   std::vector<uint8_t> planes(sizes.TotalBytes());
   std::mt19937 random(1);
@@ -30,7 +31,8 @@ std::vector<uint8_t> Picture(camjpeg::ChromaSampling sampling) {
       for (uint32_t x = 0; x < w; ++x) {
         double wave = 50 * std::sin(x / 23.0 + c) * std::cos(y / 17.0);
         int edge = ((x / 40 + y / 30) % 2 == 0) ? 40 : 0;
-        int value = 100 + static_cast<int>(wave) + edge + static_cast<int>(random() % 7) - 3;
+        int grain = noise == 0 ? 0 : static_cast<int>(random() % (2 * noise + 1)) - noise;
+        int value = 100 + static_cast<int>(wave) + edge + grain;
         *out++ = static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
       }
     }
@@ -38,25 +40,25 @@ std::vector<uint8_t> Picture(camjpeg::ChromaSampling sampling) {
   return planes;
 }
 
-const std::vector<uint8_t>& Frame(camjpeg::ChromaSampling sampling) {
-  static std::vector<uint8_t> frames[2];
-  std::vector<uint8_t>& frame = frames[sampling == camjpeg::ChromaSampling::k420 ? 1 : 0];
+// The frame of the benchmark's arguments: sampling (422 or 420) and noise.
+const std::vector<uint8_t>& Frame(const benchmark::State& state) {
+  static std::vector<uint8_t> frames[2][4];
+  camjpeg::ChromaSampling sampling =
+      state.range(0) == 420 ? camjpeg::ChromaSampling::k420 : camjpeg::ChromaSampling::k422;
+  int noise = static_cast<int>(state.range(1));
+  std::vector<uint8_t>& frame = frames[state.range(0) == 420 ? 1 : 0][noise & 3];
   if (frame.empty()) {
     camjpeg::EncodeOptions options;
     options.sampling = sampling;
     options.lumaQuantTable = kBuiltInQuantTable0;
     options.chromaQuantTable = kBuiltInQuantTable1;
-    frame = camjpeg::EncodePlanes(Picture(sampling).data(), kWidth, kHeight, options);
+    frame = camjpeg::EncodePlanes(Picture(sampling, noise).data(), kWidth, kHeight, options);
   }
   return frame;
 }
 
-camjpeg::ChromaSampling SamplingOf(const benchmark::State& state) {
-  return state.range(0) == 420 ? camjpeg::ChromaSampling::k420 : camjpeg::ChromaSampling::k422;
-}
-
 void DecodeOurs(benchmark::State& state, BOOLEAN simd) {
-  const std::vector<uint8_t>& frame = Frame(SamplingOf(state));
+  const std::vector<uint8_t>& frame = Frame(state);
   DecoderState* decoder = nullptr;
   if (CreateDecoder(&decoder) != STATUS_SUCCESS ||
       InitDecoderTables(decoder, kBuiltInQuantTable0, kBuiltInQuantTable1, simd) !=
@@ -81,8 +83,8 @@ void BM_OursSimd(benchmark::State& state) { DecodeOurs(state, TRUE); }
 
 // libjpeg-turbo's planar output: whole MCU rows into padded plane buffers.
 void BM_LibjpegTurboRaw(benchmark::State& state) {
-  const std::vector<uint8_t>& frame = Frame(SamplingOf(state));
-  int vertical = SamplingOf(state) == camjpeg::ChromaSampling::k420 ? 2 : 1;
+  const std::vector<uint8_t>& frame = Frame(state);
+  int vertical = state.range(0) == 420 ? 2 : 1;
   std::vector<uint8_t> planes[3];
   std::vector<JSAMPROW> rows[3];
   for (int c = 0; c < 3; ++c) {
@@ -117,7 +119,7 @@ void BM_LibjpegTurboRaw(benchmark::State& state) {
 
 // libjpeg-turbo's full decode with upsampling and colour conversion to 24-bit BGR.
 void BM_LibjpegTurboBgr(benchmark::State& state) {
-  const std::vector<uint8_t>& frame = Frame(SamplingOf(state));
+  const std::vector<uint8_t>& frame = Frame(state);
   std::vector<uint8_t> pixels(size_t{kWidth} * kHeight * 3);
   std::vector<JSAMPROW> rows(kHeight);
   for (uint32_t y = 0; y < kHeight; ++y) rows[y] = &pixels[size_t{y} * kWidth * 3];
@@ -142,11 +144,18 @@ void BM_LibjpegTurboBgr(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
-// 422 and 420: the frame's sampling.
-BENCHMARK(BM_OursPlain)->Arg(422)->Arg(420)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_OursSimd)->Arg(422)->Arg(420)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_LibjpegTurboRaw)->Arg(422)->Arg(420)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_LibjpegTurboBgr)->Arg(422)->Arg(420)->Unit(benchmark::kMicrosecond);
+// Arguments: the frame's sampling (422 or 420) and the picture's noise (0 clean, 3 grainy).
+void Frames(benchmark::internal::Benchmark* benchmark) {
+  benchmark->ArgNames({"sampling", "noise"});
+  for (int sampling : {422, 420}) {
+    for (int noise : {0, 3}) benchmark->Args({sampling, noise});
+  }
+  benchmark->Unit(benchmark::kMicrosecond);
+}
+BENCHMARK(BM_OursPlain)->Apply(Frames);
+BENCHMARK(BM_OursSimd)->Apply(Frames);
+BENCHMARK(BM_LibjpegTurboRaw)->Apply(Frames);
+BENCHMARK(BM_LibjpegTurboBgr)->Apply(Frames);
 
 }  // namespace
 

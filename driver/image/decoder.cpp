@@ -76,6 +76,8 @@ struct DecoderTableSet {
   void* quant[2];
   BOOLEAN simd;
   InverseTransformRoutine transform;
+  InverseTransformPairRoutine transformPair;  // null when the path transforms one block at a time
+  bool (*decodeScan)(DecoderState& d);
 };
 
 struct FrameComponent {
@@ -165,7 +167,14 @@ struct DecoderState {
   UCHAR* output;
   ULONG outputCapacity;
 
-  alignas(16) SHORT coefficients[64];
+  // Two coefficient blocks: the one being decoded, and a whole block waiting for a partner when
+  // the path transforms blocks in pairs.
+  alignas(32) SHORT coefficients[2][64];
+  ULONG currentBlock;
+  bool pending;
+  const void* pendingQuant;
+  UCHAR* pendingTarget;
+  ULONG pendingStride;
 };
 
 namespace {
@@ -190,9 +199,12 @@ void FreeTables(DecoderTableSet* tables) {
     tables->quant[i] = nullptr;
   }
   tables->transform = nullptr;
+  tables->transformPair = nullptr;
+  tables->decodeScan = nullptr;
 }
 
-// AVX2 needs the processor's feature bit and the operating system's saving of the YMM state.
+// AVX2 (with the BMI1 and BMI2 that come with it) needs the processor's feature bits and the
+// operating system's saving of the YMM state.
 bool ProcessorHasAvx2() {
   ULONG registers[4];
   QueryCpuid(0, registers);
@@ -205,8 +217,8 @@ bool ProcessorHasAvx2() {
   (void)high;
   if ((low & 6) != 6) return false;
   QueryCpuid(7, registers);
-  constexpr ULONG kAvx2 = 1u << 5;
-  return (registers[1] & kAvx2) != 0;
+  constexpr ULONG kAvx2 = 1u << 5, kBmi1 = 1u << 3, kBmi2 = 1u << 8;
+  return (registers[1] & (kAvx2 | kBmi1 | kBmi2)) == (kAvx2 | kBmi1 | kBmi2);
 }
 
 void StoreQuantEntry(DecoderTableSet* tables, ULONG table, ULONG index, UCHAR value) {
@@ -379,19 +391,20 @@ inline __attribute__((always_inline)) bool DecodeSymbol(DecoderState& d, BitCurs
   return true;
 }
 
-// Decodes the coefficients of one block (all zero on entry). clearSmall drops coefficients of -1,
+// Decodes the coefficients of one block (all zero on entry). kClearSmall drops coefficients of -1,
 // 0 and 1 (chrominance). *acPresent tells whether any AC coefficient was stored. False on a
 // bitstream error.
+template <bool kClearSmall>
 inline __attribute__((always_inline)) bool DecodeCoefficients(DecoderState& d, BitCursor& cursor,
                                                               ScanComponent& component,
-                                                              bool clearSmall, bool* acPresent) {
+                                                              bool* acPresent) {
   const DecoderTableSet& tables = *d.tables;
-  SHORT* coefficients = d.coefficients;
+  SHORT* coefficients = d.coefficients[d.currentBlock];
   int symbol, value;
   if (!DecodeSymbol(d, cursor, *tables.dc[component.dcTable], &symbol, &value)) return false;
   component.predictor = static_cast<USHORT>(component.predictor + value);
   SHORT dc = static_cast<SHORT>(component.predictor);
-  if (!clearSmall || dc > 1 || dc < -1) coefficients[0] = dc;
+  if (!kClearSmall || dc > 1 || dc < -1) coefficients[0] = dc;
 
   const HuffmanTable& ac = *tables.ac[component.acTable];
   bool stored = false;
@@ -405,7 +418,7 @@ inline __attribute__((always_inline)) bool DecodeCoefficients(DecoderState& d, B
     }
     k += run;
     if (k > 63) return false;
-    if (!clearSmall || value > 1 || value < -1) {
+    if (!kClearSmall || value > 1 || value < -1) {
       coefficients[kZigZag[k]] = static_cast<SHORT>(value);
       stored = true;
     }
@@ -415,24 +428,26 @@ inline __attribute__((always_inline)) bool DecodeCoefficients(DecoderState& d, B
   return true;
 }
 
-inline __attribute__((always_inline)) bool DecodeBlock(DecoderState& d, ScanComponent& component,
-                                                       bool clearSmall, bool* acPresent) {
-  BitCursor cursor{d.bits, d.bitCount};
-  bool decoded = DecodeCoefficients(d, cursor, component, clearSmall, acPresent);
-  d.bits = cursor.bits;
-  d.bitCount = cursor.count;
-  return decoded;
-}
-
 // ---- Output ----
 
+// Transforms the block waiting for a partner on its own.
+void FlushPendingBlock(DecoderState& d) {
+  if (!d.pending) return;
+  ULONG slot = d.currentBlock ^ 1;
+  d.tables->transform(d.coefficients[slot], d.pendingQuant, d.pendingTarget, d.pendingStride);
+  memset(d.coefficients[slot], 0, sizeof(d.coefficients[slot]));
+  d.pending = false;
+}
+
 // Transforms the decoded block into its place, keeping inside the plane: blocks that stick out
-// past the right or bottom edge are transformed aside and only their visible part copied. Leaves
-// the coefficients zero.
-void WriteBlock(DecoderState& d, const FrameComponent& component, ULONG x, ULONG y,
-                bool acPresent) {
+// past the right or bottom edge are transformed aside and only their visible part copied. With a
+// pair routine a whole block waits for the next one. Leaves the coefficients it used zero.
+inline __attribute__((always_inline)) void WriteBlock(DecoderState& d,
+                                                      const FrameComponent& component, ULONG x,
+                                                      ULONG y, bool acPresent) {
   const DecoderTableSet& tables = *d.tables;
-  SHORT* coefficients = d.coefficients;
+  SHORT* coefficients = d.coefficients[d.currentBlock];
+  const void* quant = tables.quant[component.quantSelector];
   ULONG width = component.planeWidth;
   ULONG height = component.writeHeight;
   if (x < width && y < height) {
@@ -441,17 +456,38 @@ void WriteBlock(DecoderState& d, const FrameComponent& component, ULONG x, ULONG
     ULONG rows = height - y < 8 ? height - y : 8;
     if (!acPresent) {
       UCHAR value = DcOnlySample(coefficients[0], QuantEntry(&tables, component.quantSelector, 0));
-      for (ULONG row = 0; row < rows; ++row) memset(target + row * width, value, columns);
+      if (columns == 8) {
+        uint64_t samples = value * 0x0101010101010101ull;
+        for (ULONG row = 0; row < rows; ++row) memcpy(target + row * width, &samples, 8);
+      } else {
+        for (ULONG row = 0; row < rows; ++row) memset(target + row * width, value, columns);
+      }
     } else if (columns == 8 && rows == 8) {
-      tables.transform(coefficients, tables.quant[component.quantSelector], target, width);
+      if (tables.transformPair != nullptr) {
+        if (!d.pending) {
+          d.pending = true;
+          d.pendingQuant = quant;
+          d.pendingTarget = target;
+          d.pendingStride = width;
+          d.currentBlock ^= 1;
+          return;
+        }
+        ULONG other = d.currentBlock ^ 1;
+        tables.transformPair(d.coefficients[other], d.pendingQuant, d.pendingTarget,
+                             d.pendingStride, coefficients, quant, target, width);
+        memset(d.coefficients[other], 0, sizeof(d.coefficients[other]));
+        d.pending = false;
+      } else {
+        tables.transform(coefficients, quant, target, width);
+      }
     } else {
       UCHAR block[64];
-      tables.transform(coefficients, tables.quant[component.quantSelector], block, 8);
+      tables.transform(coefficients, quant, block, 8);
       for (ULONG row = 0; row < rows; ++row) memcpy(target + row * width, block + row * 8, columns);
     }
   }
   if (acPresent) {
-    memset(coefficients, 0, sizeof(d.coefficients));
+    memset(coefficients, 0, sizeof(d.coefficients[0]));
   } else {
     coefficients[0] = 0;
   }
@@ -783,32 +819,38 @@ bool AtLineCountMarker(DecoderState& d) {
 // ---- MCU loop ----
 
 // Decodes the MCU at (mcuX, mcuY) of the scan. False on a bitstream error.
-bool DecodeMcu(DecoderState& d) {
+inline __attribute__((always_inline)) bool DecodeMcu(DecoderState& d) {
   FrameRecord& f = *d.frame;
   ScanRecord& s = *d.scan;
   bool interleaved = s.componentCount > 1;
-  for (ULONG i = 0; i < s.componentCount; ++i) {
+  BitCursor cursor{d.bits, d.bitCount};
+  bool decoded = true;
+  for (ULONG i = 0; i < s.componentCount && decoded; ++i) {
     ScanComponent& sc = s.components[i];
     const FrameComponent& component = f.components[sc.component];
     ULONG h = interleaved ? component.h : 1;
     ULONG v = interleaved ? component.v : 1;
-    for (ULONG row = 0; row < v; ++row) {
-      for (ULONG column = 0; column < h; ++column) {
-        bool acPresent = false;
-        if (!DecodeBlock(d, sc, i != 0, &acPresent)) {
-          memset(d.coefficients, 0, sizeof(d.coefficients));
-          return false;
-        }
-        WriteBlock(d, component, (d.mcuX * h + column) * 8, (d.mcuY * v + row) * 8, acPresent);
+    for (ULONG block = 0; block < h * v; ++block) {
+      bool acPresent = false;
+      decoded = i == 0 ? DecodeCoefficients<false>(d, cursor, sc, &acPresent)
+                       : DecodeCoefficients<true>(d, cursor, sc, &acPresent);
+      if (!decoded) {
+        memset(d.coefficients[d.currentBlock], 0, sizeof(d.coefficients[0]));
+        break;
       }
+      ULONG row = block / h, column = block % h;
+      WriteBlock(d, component, (d.mcuX * h + column) * 8, (d.mcuY * v + row) * 8, acPresent);
     }
   }
+  d.bits = cursor.bits;
+  d.bitCount = cursor.count;
+  FlushPendingBlock(d);
   // Bits taken from past a marker: the segment held less data than its MCUs need.
-  return d.paddingBits <= d.bitCount;
+  return decoded && d.paddingBits <= d.bitCount;
 }
 
 // Decodes MCUs until the scan's last one. False when the frame cannot go on.
-bool DecodeScan(DecoderState& d) {
+inline __attribute__((always_inline)) bool DecodeScanBody(DecoderState& d) {
   ScanRecord& s = *d.scan;
   ULONG restartInterval = d.frame->restartInterval;
   for (;;) {
@@ -835,6 +877,14 @@ bool DecodeScan(DecoderState& d) {
       ++d.mcuY;
     }
   }
+}
+
+bool DecodeScan(DecoderState& d) { return DecodeScanBody(d); }
+
+// The same loop built for processors with AVX2: the bit-manipulation instructions that come with
+// them (BMI2) shift the bit buffer by a variable count in one step.
+__attribute__((target("avx2,bmi,bmi2"))) bool DecodeScanAvx2(DecoderState& d) {
+  return DecodeScanBody(d);
 }
 
 }  // namespace
@@ -904,10 +954,14 @@ NTSTATUS InitDecoderTables(DecoderState* decoder, const UCHAR table0[64], const 
     }
     for (ULONG i = 0; i < 64; ++i) StoreQuantEntry(tables, table, i, sources[table][i]);
   }
+  tables->decodeScan = DecodeScan;
   if (!tables->simd) {
     tables->transform = InverseTransformPlain;
   } else {
-    tables->transform = ProcessorHasAvx2() ? InverseTransformAvx2 : InverseTransformSse2;
+    bool avx2 = ProcessorHasAvx2();
+    tables->transform = avx2 ? InverseTransformAvx2 : InverseTransformSse2;
+    tables->transformPair = avx2 ? InverseTransformPairAvx2 : nullptr;
+    if (avx2) tables->decodeScan = DecodeScanAvx2;
   }
   return STATUS_SUCCESS;
 }
@@ -944,13 +998,14 @@ bool DecodeFrame(DecoderState* decoder, const UCHAR* source, ULONG length, UCHAR
   d.scanReady = false;
   d.output = destination;
   d.outputCapacity = destinationSize;
+  d.pending = false;
   // The quantisation tables carry over from frame to frame; the rest of the headers does not.
   memset(d.frame, 0, sizeof(FrameRecord));
   memset(d.scan, 0, sizeof(ScanRecord));
 
   if (!ReadMarkersUntilScanData(d) || !d.scanReady) return false;
   for (;;) {
-    if (!DecodeScan(d)) return false;
+    if (!d.tables->decodeScan(d)) return false;
     d.mcuCounter = 0;
     ResetBits(d);
     d.scanReady = false;

@@ -41,3 +41,13 @@ inline UCHAR DcOnlySample(SHORT dc, LONG quantEntry) {
   if (sample > 255) sample = 255;
   return static_cast<UCHAR>(sample);
 }
+
+// Two blocks at once, each as the single routine would transform it (AVX2: one block per 128-bit
+// half of every register).
+using InverseTransformPairRoutine = void (*)(const SHORT* coefficientsA, const void* quantTableA,
+                                             UCHAR* outA, ULONG strideA, const SHORT* coefficientsB,
+                                             const void* quantTableB, UCHAR* outB, ULONG strideB);
+
+void InverseTransformPairAvx2(const SHORT* coefficientsA, const void* quantTableA, UCHAR* outA,
+                              ULONG strideA, const SHORT* coefficientsB, const void* quantTableB,
+                              UCHAR* outB, ULONG strideB);

@@ -228,3 +228,140 @@ __attribute__((target("avx2"))) void InverseTransformAvx2(const SHORT* coefficie
   Transpose(columns, rows);
   StoreSamples(rows, out, stride);
 }
+
+// ---- AVX2, two blocks: block A in the low 128-bit half of every register, block B in the high
+// ----
+
+namespace {
+
+template <bool kHigh>
+CAM_AVX2_INLINE __m256i InterleavePair(__m256i a, __m256i b) {
+  return kHigh ? _mm256_unpackhi_epi16(a, b) : _mm256_unpacklo_epi16(a, b);
+}
+
+template <bool kHigh>
+CAM_AVX2_INLINE __m256i MultiplyAddPair(__m256i a, __m256i b, __m256i constants) {
+  return _mm256_madd_epi16(InterleavePair<kHigh>(a, b), constants);
+}
+
+template <bool kHigh>
+CAM_AVX2_INLINE __m256i Times8192Pair(__m256i a) {
+  return _mm256_srai_epi32(InterleavePair<kHigh>(_mm256_setzero_si256(), a), 3);
+}
+
+struct Sums16Pair {
+  __m256i even, evenDifference, s26, s1, s2, s3, s4, s34;
+};
+
+// Four columns (the low or high half of each block) of the eight 32-bit sums.
+template <bool kHigh>
+CAM_AVX2_INLINE void ButterflyHalfPair(const __m256i in[8], const Sums16Pair& s, __m256i out[8]) {
+  __m256i tmp0 = Times8192Pair<kHigh>(s.even);
+  __m256i tmp1 = Times8192Pair<kHigh>(s.evenDifference);
+  __m256i tmp2 = MultiplyAddPair<kHigh>(s.s26, in[6], Pair256(kF0541, -kF1847));
+  __m256i tmp3 = MultiplyAddPair<kHigh>(s.s26, in[2], Pair256(kF0541, kF0765));
+  __m256i tmp10 = _mm256_add_epi32(tmp0, tmp3);
+  __m256i tmp13 = _mm256_sub_epi32(tmp0, tmp3);
+  __m256i tmp11 = _mm256_add_epi32(tmp1, tmp2);
+  __m256i tmp12 = _mm256_sub_epi32(tmp1, tmp2);
+
+  __m256i with3 = MultiplyAddPair<kHigh>(s.s3, s.s34, Pair256(-kF1961, kF1175));
+  __m256i with4 = MultiplyAddPair<kHigh>(s.s4, s.s34, Pair256(-kF0390, kF1175));
+  __m256i o0 =
+      _mm256_add_epi32(MultiplyAddPair<kHigh>(in[7], s.s1, Pair256(kF0298, -kF0899)), with3);
+  __m256i o1 =
+      _mm256_add_epi32(MultiplyAddPair<kHigh>(in[5], s.s2, Pair256(kF2053, -kF2562)), with4);
+  __m256i o2 =
+      _mm256_add_epi32(MultiplyAddPair<kHigh>(in[3], s.s2, Pair256(kF3072, -kF2562)), with3);
+  __m256i o3 =
+      _mm256_add_epi32(MultiplyAddPair<kHigh>(in[1], s.s1, Pair256(kF1501, -kF0899)), with4);
+
+  out[0] = _mm256_add_epi32(tmp10, o3);
+  out[7] = _mm256_sub_epi32(tmp10, o3);
+  out[1] = _mm256_add_epi32(tmp11, o2);
+  out[6] = _mm256_sub_epi32(tmp11, o2);
+  out[2] = _mm256_add_epi32(tmp12, o1);
+  out[5] = _mm256_sub_epi32(tmp12, o1);
+  out[3] = _mm256_add_epi32(tmp13, o0);
+  out[4] = _mm256_sub_epi32(tmp13, o0);
+}
+
+template <int kShift, int kOffset>
+CAM_AVX2_INLINE void PassPair(const __m256i in[8], __m256i out[8]) {
+  Sums16Pair s;
+  s.even = _mm256_add_epi16(in[0], in[4]);
+  s.evenDifference = _mm256_sub_epi16(in[0], in[4]);
+  s.s26 = _mm256_add_epi16(in[2], in[6]);
+  s.s1 = _mm256_add_epi16(in[7], in[1]);
+  s.s2 = _mm256_add_epi16(in[5], in[3]);
+  s.s3 = _mm256_add_epi16(in[7], in[3]);
+  s.s4 = _mm256_add_epi16(in[5], in[1]);
+  s.s34 = _mm256_add_epi16(s.s3, s.s4);
+  __m256i low[8], high[8];
+  ButterflyHalfPair<false>(in, s, low);
+  ButterflyHalfPair<true>(in, s, high);
+  const __m256i round = _mm256_set1_epi32(1 << (kShift - 1));
+  const __m256i offset = _mm256_set1_epi32(kOffset);
+  for (int i = 0; i < 8; ++i) {
+    __m256i l =
+        _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(low[i], round), kShift), offset);
+    __m256i h =
+        _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(high[i], round), kShift), offset);
+    out[i] = _mm256_packs_epi32(l, h);
+  }
+}
+
+CAM_AVX2_INLINE void TransposePair(const __m256i r[8], __m256i c[8]) {
+  __m256i a0 = _mm256_unpacklo_epi16(r[0], r[1]), a1 = _mm256_unpackhi_epi16(r[0], r[1]);
+  __m256i a2 = _mm256_unpacklo_epi16(r[2], r[3]), a3 = _mm256_unpackhi_epi16(r[2], r[3]);
+  __m256i a4 = _mm256_unpacklo_epi16(r[4], r[5]), a5 = _mm256_unpackhi_epi16(r[4], r[5]);
+  __m256i a6 = _mm256_unpacklo_epi16(r[6], r[7]), a7 = _mm256_unpackhi_epi16(r[6], r[7]);
+  __m256i b0 = _mm256_unpacklo_epi32(a0, a2), b1 = _mm256_unpackhi_epi32(a0, a2);
+  __m256i b2 = _mm256_unpacklo_epi32(a1, a3), b3 = _mm256_unpackhi_epi32(a1, a3);
+  __m256i b4 = _mm256_unpacklo_epi32(a4, a6), b5 = _mm256_unpackhi_epi32(a4, a6);
+  __m256i b6 = _mm256_unpacklo_epi32(a5, a7), b7 = _mm256_unpackhi_epi32(a5, a7);
+  c[0] = _mm256_unpacklo_epi64(b0, b4);
+  c[1] = _mm256_unpackhi_epi64(b0, b4);
+  c[2] = _mm256_unpacklo_epi64(b1, b5);
+  c[3] = _mm256_unpackhi_epi64(b1, b5);
+  c[4] = _mm256_unpacklo_epi64(b2, b6);
+  c[5] = _mm256_unpackhi_epi64(b2, b6);
+  c[6] = _mm256_unpacklo_epi64(b3, b7);
+  c[7] = _mm256_unpackhi_epi64(b3, b7);
+}
+
+CAM_AVX2_INLINE __m256i LoadPair(const void* a, const void* b) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(static_cast<const __m128i*>(a))),
+      _mm_loadu_si128(static_cast<const __m128i*>(b)), 1);
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) void InverseTransformPairAvx2(
+    const SHORT* coefficientsA, const void* quantTableA, UCHAR* outA, ULONG strideA,
+    const SHORT* coefficientsB, const void* quantTableB, UCHAR* outB, ULONG strideB) {
+  const SHORT* quantA = static_cast<const SHORT*>(quantTableA);
+  const SHORT* quantB = static_cast<const SHORT*>(quantTableB);
+  __m256i rows[8], columns[8];
+  for (int i = 0; i < 8; ++i) {
+    rows[i] = _mm256_mullo_epi16(LoadPair(coefficientsA + 8 * i, coefficientsB + 8 * i),
+                                 LoadPair(quantA + 8 * i, quantB + 8 * i));
+  }
+  PassPair<11, 0>(rows, columns);
+  TransposePair(columns, rows);
+  PassPair<18, 128>(rows, columns);
+  TransposePair(columns, rows);
+  for (int i = 0; i < 8; i += 2) {
+    // Per half: row i then row i + 1 of that block.
+    __m256i bytes = _mm256_packus_epi16(rows[i], rows[i + 1]);
+    __m128i a = _mm256_castsi256_si128(bytes);
+    __m128i b = _mm256_extracti128_si256(bytes, 1);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(outA + static_cast<size_t>(i) * strideA), a);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(outA + static_cast<size_t>(i + 1) * strideA),
+                     _mm_unpackhi_epi64(a, a));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(outB + static_cast<size_t>(i) * strideB), b);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(outB + static_cast<size_t>(i + 1) * strideB),
+                     _mm_unpackhi_epi64(b, b));
+  }
+}
