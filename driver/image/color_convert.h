@@ -1,10 +1,13 @@
 // The colour converters of the image processor: packed YUV 4:2:2 from the sensor to every output
 // format, decoded YCbCr planes to 24-bit RGB, and the in-place flip and mirror.
 //
-// Each converter exists as a plain routine, which defines the results, and as SIMD routines (SSE2,
-// and AVX2 for the packed-to-RGB path). The image processor picks one ColorRoutines table when a
-// stream opens (SelectColorRoutines) and calls through it for every frame; nothing here allocates,
-// locks or keeps state between calls, so one table serves any number of streams at once.
+// Each converter exists as a plain routine, which defines the results, and as SIMD routines: SSE2
+// row kernels for every same-size and 2:1 path and the decoded planes, AVX2 for the same-size
+// packed-to-RGB path (the one every uncompressed frame of a 24-bit stream takes). The 4:1
+// reductions and the planar chroma (a sixteenth of the output at most) are shared plain code. The
+// image processor picks one ColorRoutines table when a stream opens (SelectColorRoutines) and calls
+// through it for every frame; nothing here allocates, locks or keeps state between calls, so one
+// table serves any number of streams at once.
 //
 // Contract common to every routine: widths and heights are 1 ... kMaxColorDimension; every buffer
 // is checked against the bytes the call would touch before anything is read or written, and a call
@@ -44,6 +47,10 @@ struct YuvConversionSettings {
 //   sourceWidth means the source is width x height.
 // - source must hold the rows read (PackedRowBytes(sourceWidth) each), destination
 //   OutputImageBytes(compression, width, height).
+// - 24-bit RGB: each output pixel from one source pair (2:1: luma the mean of the pair's four
+//   lumas in two rows, chroma the mean of two rows) or from two pairs in four rows (4:1), with the
+//   unit-gain equations, or the standard ones for reduced sources when standardCoefficients is set.
+// - 'YUY2' and the RGB 5:6:5 pass-through copy a same-size image; 'UYVY' reorders each group.
 // - Returns the bytes of the output image written. 'VRAW' converts nothing and returns
 //   destinationLength. Unknown compressions, bad sizes and short buffers return 0.
 // - 24-bit RGB output ends with FlipMirror(settings.flipBits); other outputs are not flipped.
