@@ -7,7 +7,7 @@ namespace camemu {
 bool FirmwareSink::Load(uint16_t address, const uint8_t* data, uint32_t length) {
   if (static_cast<uint32_t>(address) + length > kMemorySize) return false;
   if (length != 0) std::memcpy(memory_.data() + address, data, length);
-  chunks_.push_back({address, static_cast<uint16_t>(length)});
+  if (chunks_.size() < kMaxChunksKept) chunks_.push_back({address, static_cast<uint16_t>(length)});
   bytesLoaded_ += length;
   return true;
 }

@@ -3,6 +3,7 @@
 // that tests and the tool can see what was sent; the bridge does not run it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -11,6 +12,7 @@ namespace camemu {
 class FirmwareSink {
  public:
   static constexpr uint32_t kMemorySize = 0x10000;  // the 16-bit load address space
+  static constexpr size_t kMaxChunksKept = 65536;   // later chunks load but are not listed
 
   struct Chunk {
     uint16_t address;
