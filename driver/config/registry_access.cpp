@@ -112,7 +112,7 @@ NTSTATUS QueryValue(IBufferPool* pool, HANDLE key, PCWSTR name, ULONG nameLength
       *dataLength = full->DataLength;
       status = STATUS_BUFFER_OVERFLOW;
     } else {
-      memcpy(data, answer + full->DataOffset, full->DataLength);
+      if (full->DataLength != 0) memcpy(data, answer + full->DataOffset, full->DataLength);
       *dataLength = full->DataLength;
     }
   }
@@ -227,7 +227,9 @@ NTSTATUS OpenDeviceKey(DeviceKeyCache* cache, DEVICE_OBJECT* realPhysicalDeviceO
     if (!NT_SUCCESS(nameStatus)) {
       status = nameStatus;
     } else {
-      driverKeyName[kRegistryPathChars - 1] = 0;  // a property without its terminator stays inside
+      // The name ends where the answer says, whatever the buffer held beyond it.
+      ULONG units = resultLength / sizeof(WCHAR);
+      driverKeyName[units < kRegistryPathChars ? units : kRegistryPathChars - 1] = 0;
       HANDLE classKey = nullptr;
       NTSTATUS classStatus = OpenClassKey(cache, kServicesClassPath, driverKeyName, &classKey);
       if (!NT_SUCCESS(classStatus)) {

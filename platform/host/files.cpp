@@ -76,12 +76,12 @@ NTSTATUS HostPathOf(std::u16string_view ntPath, std::filesystem::path* hostPath)
     std::error_code error;
     if (!std::filesystem::exists(exact, error)) {
       // The target's names are case-insensitive: look for the entry under another spelling.
-      std::u16string wanted = component.data() == nullptr ? u"" : std::u16string(component);
       bool found = false;
-      for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
-        std::u16string candidate = host::Utf16FromUtf8(entry.path().filename().string());
-        if (candidate.size() == wanted.size() && StartsWithNoCase(candidate, wanted)) {
-          exact = entry.path();
+      std::filesystem::directory_iterator entry(path, error);
+      for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        std::u16string candidate = host::Utf16FromUtf8(entry->path().filename().string());
+        if (candidate.size() == component.size() && StartsWithNoCase(candidate, component)) {
+          exact = entry->path();
           found = true;
           break;
         }

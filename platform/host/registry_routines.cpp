@@ -77,7 +77,7 @@ class Answer {
   Answer(PVOID buffer, ULONG length) : buffer_(static_cast<uint8_t*>(buffer)), length_(length) {}
 
   void Put(size_t offset, const void* data, size_t size) {
-    if (offset >= length_) return;
+    if (size == 0 || offset >= length_) return;
     size_t room = length_ - offset;
     memcpy(buffer_ + offset, data, size < room ? size : room);
   }

@@ -58,6 +58,7 @@ TEST_F(RegistryAccess, QueryValueTouchesTheCallersBufferOnlyWithWhatFits) {
   ASSERT_EQ(registry::SetValue(key_, u"Two", REG_BINARY, two, 2), STATUS_SUCCESS);
   ASSERT_EQ(registry::SetValue(key_, u"Eight", REG_BINARY, eight, 8), STATUS_SUCCESS);
   ASSERT_EQ(registry::SetValue(key_, u"Four", REG_DWORD, &four, 4), STATUS_SUCCESS);
+  ASSERT_EQ(registry::SetValue(key_, u"Empty", REG_BINARY, nullptr, 0), STATUS_SUCCESS);
   struct Case {
     const char16_t* name;
     NTSTATUS status;
@@ -68,6 +69,7 @@ TEST_F(RegistryAccess, QueryValueTouchesTheCallersBufferOnlyWithWhatFits) {
       {u"Two", STATUS_SUCCESS, 0xAABB2211, 2},
       {u"Eight", STATUS_BUFFER_OVERFLOW, 0xAABBCCDD, 8},
       {u"FOUR", STATUS_SUCCESS, 0x01020304, 4},
+      {u"Empty", STATUS_SUCCESS, 0xAABBCCDD, 0},
   };
   for (const Case& c : cases) {
     ULONG value = 0xAABBCCDD;
