@@ -130,8 +130,8 @@ std::vector<Knob> BuildKnobs() {
                  "status reads of bridge register 0xF6 that show a sensor-bus transfer busy",
                  &C::busyReads),
       NumberKnob("light", 0, 1000, "scene illumination in percent", &C::lightPercent),
-      {"pattern", "bars|gradient|checker|solid:RRGGBB|image:FILE.ppm",
-       "the picture in front of the sensor",
+      {"pattern", "bars|gradient|checker|solid:RRGGBB|image:FILE",
+       "the picture in front of the sensor (FILE: binary PPM, PGM or PNG)",
        [](C& config, const std::string& text) {
          bool known = text == "bars" || text == "gradient" || text == "checker" ||
                       (text.rfind("solid:", 0) == 0 && text.size() == 12) ||

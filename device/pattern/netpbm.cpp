@@ -8,8 +8,6 @@
 namespace campattern {
 namespace {
 
-constexpr uint32_t kMaxDimension = 8192;
-
 // Reads one header number, skipping white space and comments.
 bool ReadHeaderNumber(const std::vector<uint8_t>& bytes, size_t* at, uint32_t* value) {
   while (*at < bytes.size()) {
@@ -49,7 +47,7 @@ std::string ReadNetpbm(const std::string& path, RgbImage* image) {
     return "picture file '" + path + "' has a malformed header";
   }
   ++at;  // the single white-space byte before the samples
-  if (width == 0 || height == 0 || width > kMaxDimension || height > kMaxDimension) {
+  if (width == 0 || height == 0 || width > kMaxPictureDimension || height > kMaxPictureDimension) {
     return "picture file '" + path + "' has an unsupported size";
   }
   if (maxValue == 0 || maxValue > 255) {
@@ -67,6 +65,18 @@ std::string ReadNetpbm(const std::string& path, RgbImage* image) {
     }
   }
   return {};
+}
+
+std::string ReadPicture(const std::string& path, RgbImage* image) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return "cannot open picture file '" + path + "'";
+  char magic[4] = {};
+  file.read(magic, sizeof magic);
+  if (file.gcount() == 4 && static_cast<uint8_t>(magic[0]) == 0x89 && magic[1] == 'P' &&
+      magic[2] == 'N' && magic[3] == 'G') {
+    return ReadPng(path, image);
+  }
+  return ReadNetpbm(path, image);
 }
 
 }  // namespace campattern

@@ -54,7 +54,7 @@ void TestPattern::SetSolidColour(Rgb colour) {
 
 std::string TestPattern::LoadImage(const std::string& path) {
   RgbImage picture;
-  std::string error = ReadNetpbm(path, &picture);
+  std::string error = ReadPicture(path, &picture);
   if (!error.empty()) return error;
   source_ = std::move(picture);
   kind_ = PatternKind::Image;

@@ -46,7 +46,7 @@ class TestPattern {
   void SetSize(uint32_t width, uint32_t height);
   void SetKind(PatternKind kind);
   void SetSolidColour(Rgb colour);
-  // Reads a binary PPM (P6) or PGM (P5) file with a maximum value of 255 and selects it.
+  // Reads a picture file (binary PPM or PGM with a maximum value of 255, or PNG) and selects it.
   // Returns an error text, empty on success; on failure the pattern is unchanged.
   std::string LoadImage(const std::string& path);
   // "bars", "gradient", "checker", "solid:RRGGBB" or "image:PATH"; an error text on failure.
@@ -75,7 +75,14 @@ class TestPattern {
   bool movingMarker_ = false;
 };
 
+// Picture files larger than this either way are refused.
+constexpr uint32_t kMaxPictureDimension = 8192;
+
 // Reads a binary PPM or PGM picture; an error text on failure, empty on success.
 std::string ReadNetpbm(const std::string& path, RgbImage* image);
+// Reads a PNG picture (when the build has libpng); an error text on failure, empty on success.
+std::string ReadPng(const std::string& path, RgbImage* image);
+// Either of the two, told apart by the file's first bytes.
+std::string ReadPicture(const std::string& path, RgbImage* image);
 
 }  // namespace campattern

@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <fstream>
 
+#ifdef CAM_HAVE_PNG
+#include <png.h>
+#endif
+
 #include "device_test_support.h"
 #include "host_control.h"
 #include "test_pattern.h"
@@ -147,6 +151,25 @@ TEST_F(PictureFile, BadFilesAreRefusedWithAReason) {
   EXPECT_NE(camera->SetKnob("pattern=image:" + path_).find("malformed header"), std::string::npos);
   EXPECT_EQ(camera->Config().pattern, "bars");
 }
+
+#ifdef CAM_HAVE_PNG
+TEST_F(PictureFile, LoadsAPngAndRefusesABrokenOne) {
+  const uint8_t pixels[] = {0xFF, 0x00, 0x00, 0x00, 0x00, 0xFF};  // red, blue
+  png_image png{};
+  png.version = PNG_IMAGE_VERSION;
+  png.width = 2;
+  png.height = 1;
+  png.format = PNG_FORMAT_RGB;
+  ASSERT_TRUE(png_image_write_to_file(&png, path_.c_str(), 0, pixels, 0, nullptr));
+  campattern::TestPattern pattern;
+  pattern.SetSize(4, 2);
+  ASSERT_EQ(pattern.Select("image:" + path_), "");
+  EXPECT_EQ(pattern.Render(0).At(0, 1)[0], 0xFF);
+  EXPECT_EQ(pattern.Render(0).At(3, 0)[2], 0xFF);
+  Write(std::string("\x89PNG\r\n\x1a\n", 8) + "not really");
+  EXPECT_NE(pattern.Select("image:" + path_).find("cannot read PNG picture"), std::string::npos);
+}
+#endif
 
 }  // namespace
 }  // namespace camemu
