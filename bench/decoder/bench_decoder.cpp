@@ -11,6 +11,7 @@
 
 #include "camjpeg.h"
 #include "image/decoder.h"
+#include "image/decoder_transform.h"
 #include "jpeglib.h"
 
 namespace {
@@ -143,6 +144,64 @@ void BM_LibjpegTurboBgr(benchmark::State& state) {
   jpeg_destroy_decompress(&info);
   state.SetItemsProcessed(state.iterations());
 }
+
+// The inverse transform alone, per 64 blocks of typical coefficients.
+struct TransformBlocks {
+  alignas(32) SHORT coefficients[64][64] = {};
+  alignas(32) SHORT quant16[64];
+  LONG quant32[64];
+  UCHAR out[64 * 64];
+  TransformBlocks() {
+    std::mt19937 random(3);
+    for (auto& block : coefficients) {
+      for (int i = 0; i < 12; ++i) block[random() % 20] = static_cast<SHORT>(random() % 64) - 32;
+    }
+    for (int i = 0; i < 64; ++i) quant32[i] = quant16[i] = kBuiltInQuantTable0[i];
+  }
+};
+
+void BM_TransformPlain(benchmark::State& state) {
+  TransformBlocks blocks;
+  for (auto _ : state) {
+    for (int b = 0; b < 64; ++b) {
+      InverseTransformPlain(blocks.coefficients[b], blocks.quant32, blocks.out + (b % 8) * 8, 64);
+    }
+    benchmark::DoNotOptimize(blocks.out);
+  }
+  state.SetItemsProcessed(state.iterations() * 64);
+}
+
+void BM_TransformSse2(benchmark::State& state) {
+  TransformBlocks blocks;
+  for (auto _ : state) {
+    for (int b = 0; b < 64; ++b) {
+      InverseTransformSse2(blocks.coefficients[b], blocks.quant16, blocks.out + (b % 8) * 8, 64);
+    }
+    benchmark::DoNotOptimize(blocks.out);
+  }
+  state.SetItemsProcessed(state.iterations() * 64);
+}
+
+void BM_TransformAvx2Pairs(benchmark::State& state) {
+  if (!__builtin_cpu_supports("avx2")) {
+    state.SkipWithError("no AVX2");
+    return;
+  }
+  TransformBlocks blocks;
+  for (auto _ : state) {
+    for (int b = 0; b < 64; b += 2) {
+      InverseTransformPairAvx2(blocks.coefficients[b], blocks.quant16, blocks.out + (b % 8) * 8, 64,
+                               blocks.coefficients[b + 1], blocks.quant16,
+                               blocks.out + (b % 8) * 8 + 8, 64);
+    }
+    benchmark::DoNotOptimize(blocks.out);
+  }
+  state.SetItemsProcessed(state.iterations() * 64);
+}
+
+BENCHMARK(BM_TransformPlain);
+BENCHMARK(BM_TransformSse2);
+BENCHMARK(BM_TransformAvx2Pairs);
 
 // Arguments: the frame's sampling (422 or 420) and the picture's noise (0 clean, 3 grainy).
 void Frames(benchmark::internal::Benchmark* benchmark) {
