@@ -184,13 +184,17 @@ host::UsbResult EmulatedCamera::HandleVendor(const host::UsbSetupPacket& setup, 
     return host::UsbResult::Ok;
   }
 
-  if (count == 0 || setup.index + count > 0x100) return host::UsbResult::Stall;
+  if (count == 0 || setup.index > 0xFF) return host::UsbResult::Stall;
   if (in) {
+    // The drivers read 8 bytes even when they need fewer, so a read may run past register 0xFF:
+    // the missing registers read as 0.
     if (count > kMaxRegisterRead) return host::UsbResult::Stall;
     for (uint32_t i = 0; i < count; ++i) {
-      data[i] = bridge_.Read(static_cast<uint8_t>(setup.index + i), now);
+      data[i] =
+          setup.index + i <= 0xFF ? bridge_.Read(static_cast<uint8_t>(setup.index + i), now) : 0;
     }
   } else {
+    if (setup.index + count > 0x100) return host::UsbResult::Stall;
     for (uint32_t i = 0; i < count; ++i) {
       bridge_.Write(static_cast<uint8_t>(setup.index + i), data[i], now);
     }

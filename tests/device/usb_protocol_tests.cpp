@@ -95,6 +95,10 @@ TEST(VendorRequest, RegisterReadsAndWrites) {
   std::vector<uint8_t> eight;
   ASSERT_EQ(host.ReadBlock(0x48, 8, &eight), UsbResult::Ok);
   EXPECT_EQ(eight, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+  // An 8-byte read near the end of the file: the registers past 0xFF read as 0.
+  ASSERT_EQ(host.Write(0xFE, {0xAA, 0xBB}), UsbResult::Ok);
+  ASSERT_EQ(host.ReadBlock(0xFE, 8, &eight), UsbResult::Ok);
+  EXPECT_EQ(eight, (std::vector<uint8_t>{0xAA, 0xBB, 0, 0, 0, 0, 0, 0}));
   // Read-only registers keep their value.
   ASSERT_EQ(host.Write(0x00, {0x00}), UsbResult::Ok);
   EXPECT_EQ(host.Read(0x00), kChipIdValue);
@@ -114,7 +118,6 @@ TEST(VendorRequest, MalformedRequestsStallAndTouchNothing) {
   } cases[] = {
       {"unknown request code", {0xC0, 2, 0, 0x40, 1}, 1},
       {"read longer than 8", {0xC0, 1, 0, 0x40, 9}, 9},
-      {"read past register 0xFF", {0xC0, 1, 0, 0xFC, 8}, 8},
       {"index above 0xFF", {0xC0, 1, 0, 0x100, 1}, 1},
       {"write past register 0xFF", {0x40, 1, 0, 0xFF, 2}, 2},
       {"write whose data disagrees with wLength", {0x40, 1, 0, 0x40, 2}, 1},
