@@ -254,10 +254,13 @@ struct Sums16Pair {
 };
 
 // Four columns (the low or high half of each block) of the eight 32-bit sums.
+// Every output sums exactly one of tmp0 and tmp1, so the rounding term added to both once is added
+// to each output (modulo 2^32, as the sums are).
 template <bool kHigh>
-CAM_AVX2_INLINE void ButterflyHalfPair(const __m256i in[8], const Sums16Pair& s, __m256i out[8]) {
-  __m256i tmp0 = Times8192Pair<kHigh>(s.even);
-  __m256i tmp1 = Times8192Pair<kHigh>(s.evenDifference);
+CAM_AVX2_INLINE void ButterflyHalfPair(const __m256i in[8], const Sums16Pair& s, __m256i round,
+                                       __m256i out[8]) {
+  __m256i tmp0 = _mm256_add_epi32(Times8192Pair<kHigh>(s.even), round);
+  __m256i tmp1 = _mm256_add_epi32(Times8192Pair<kHigh>(s.evenDifference), round);
   __m256i tmp2 = MultiplyAddPair<kHigh>(s.s26, in[6], Pair256(kF0541, -kF1847));
   __m256i tmp3 = MultiplyAddPair<kHigh>(s.s26, in[2], Pair256(kF0541, kF0765));
   __m256i tmp10 = _mm256_add_epi32(tmp0, tmp3);
@@ -297,17 +300,18 @@ CAM_AVX2_INLINE void PassPair(const __m256i in[8], __m256i out[8]) {
   s.s3 = _mm256_add_epi16(in[7], in[3]);
   s.s4 = _mm256_add_epi16(in[5], in[1]);
   s.s34 = _mm256_add_epi16(s.s3, s.s4);
-  __m256i low[8], high[8];
-  ButterflyHalfPair<false>(in, s, low);
-  ButterflyHalfPair<true>(in, s, high);
   const __m256i round = _mm256_set1_epi32(1 << (kShift - 1));
-  const __m256i offset = _mm256_set1_epi32(kOffset);
+  __m256i low[8], high[8];
+  ButterflyHalfPair<false>(in, s, round, low);
+  ButterflyHalfPair<true>(in, s, round, high);
+  // After the shift a value is within +-2^(31 - kShift), so the offset added in 16 bits after the
+  // saturating pack cannot overflow, and the pack does not saturate.
+  static_assert(31 - kShift < 15 || kOffset == 0);
+  const __m256i offset = _mm256_set1_epi16(kOffset);
   for (int i = 0; i < 8; ++i) {
-    __m256i l =
-        _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(low[i], round), kShift), offset);
-    __m256i h =
-        _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(high[i], round), kShift), offset);
-    out[i] = _mm256_packs_epi32(l, h);
+    __m256i packed =
+        _mm256_packs_epi32(_mm256_srai_epi32(low[i], kShift), _mm256_srai_epi32(high[i], kShift));
+    out[i] = kOffset == 0 ? packed : _mm256_add_epi16(packed, offset);
   }
 }
 
