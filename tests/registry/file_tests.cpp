@@ -13,7 +13,9 @@ namespace {
 class Files : public testing::Test {
  protected:
   void SetUp() override {
-    root_ = std::filesystem::path(testing::TempDir()) / "file_tests" / "root";
+    // One folder per test: ctest runs the tests of this program in parallel processes.
+    root_ = std::filesystem::path(testing::TempDir()) / "file_tests" /
+            testing::UnitTest::GetInstance()->current_test_info()->name() / "root";
     std::filesystem::create_directories(root_ / "Vmr");
     std::ofstream(root_ / "Vmr" / "Firmware.FRW", std::ios::binary) << "0123456789";
     std::ofstream(root_.parent_path() / "outside.txt") << "secret";

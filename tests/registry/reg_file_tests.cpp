@@ -10,7 +10,8 @@ namespace {
 class RegFile : public FreshRegistry {
  protected:
   std::filesystem::path Temp(const std::string& name) {
-    std::filesystem::path folder = testing::TempDir() + "reg_file_tests";
+    std::filesystem::path folder = std::filesystem::path(testing::TempDir()) / "reg_file_tests" /
+                                   testing::UnitTest::GetInstance()->current_test_info()->name();
     std::filesystem::create_directories(folder);
     return folder / name;
   }
