@@ -349,8 +349,12 @@ void Process(PHW_STREAM_REQUEST_BLOCK request) {
       device->eventWait.active = false;
       Complete(request, STATUS_SUCCESS);
       return;
-    case SRB_GET_STREAM_INFO:
     case SRB_CHANGE_POWER_STATE:
+      // Powering down ends the transfers, the interrupt-pipe wait among them.
+      if (request->CommandData.DeviceState != PowerDeviceD0) device->eventWait.active = false;
+      Complete(request, STATUS_SUCCESS);
+      return;
+    case SRB_GET_STREAM_INFO:
     case SRB_INITIALIZATION_COMPLETE:
     case SRB_OPEN_DEVICE_INSTANCE:
     case SRB_CLOSE_DEVICE_INSTANCE:

@@ -1,0 +1,113 @@
+#include "client_device.h"
+
+#include <cstring>
+
+#include "io_manager.h"
+
+namespace host {
+
+NTSTATUS ClientPin::SetState(KSSTATE state) {
+  return device_->SendStreamRequest(
+      stream_, SRB_SET_STREAM_STATE,
+      [&](HW_STREAM_REQUEST_BLOCK& request) { request.CommandData.StreamState = state; });
+}
+
+NTSTATUS ClientPin::FormatRequest(ULONG command, const std::vector<uint8_t>& format) {
+  if (format.size() < sizeof(KSDATAFORMAT)) return STATUS_BUFFER_TOO_SMALL;
+  std::vector<uint8_t> copy(format);
+  return device_->SendStreamRequest(stream_, command, [&](HW_STREAM_REQUEST_BLOCK& request) {
+    request.CommandData.OpenFormat = reinterpret_cast<PKSDATAFORMAT>(copy.data());
+  });
+}
+
+NTSTATUS ClientPin::ProposeFormat(const std::vector<uint8_t>& format) {
+  return FormatRequest(SRB_PROPOSE_DATA_FORMAT, format);
+}
+NTSTATUS ClientPin::SetFormat(const std::vector<uint8_t>& format) {
+  return FormatRequest(SRB_SET_DATA_FORMAT, format);
+}
+NTSTATUS ClientPin::GetFormat() {
+  return device_->SendStreamRequest(stream_, SRB_GET_DATA_FORMAT, nullptr);
+}
+
+std::unique_ptr<ClientDevice> ClientDevice::Open(DriverImage& driver,
+                                                 std::shared_ptr<UsbDevice> usb, NTSTATUS* status) {
+  std::unique_ptr<ClientDevice> device(new ClientDevice);
+  device->physicalDevice_ = CreatePhysicalDevice(std::move(usb));
+  device->stream_ = std::make_unique<StreamClassDevice>(driver.driver(), device->physicalDevice_);
+  *status = device->stream_->Start();
+  device->started_ = device->stream_->initialized();
+  return device;
+}
+
+ClientDevice::~ClientDevice() {
+  while (!pins_.empty()) ClosePin(pins_.back().get());
+  stream_.reset();
+  DeleteDeviceObject(physicalDevice_);
+}
+
+std::vector<PinDescription> ClientDevice::Pins() const {
+  std::vector<PinDescription> pins;
+  for (const HW_STREAM_INFORMATION& record : stream_->streams()) {
+    PinDescription pin = {};
+    if (record.Category != nullptr) pin.category = *record.Category;
+    if (record.Name != nullptr) pin.name = *record.Name;
+    pin.possibleInstances = record.NumberOfPossibleInstances;
+    for (ULONG index = 0; index < record.NumberOfFormatArrayEntries; ++index) {
+      const KSDATAFORMAT* range = record.StreamFormatsArray[index];
+      ULONG size =
+          range->FormatSize < sizeof(KSDATAFORMAT) ? sizeof(KSDATAFORMAT) : range->FormatSize;
+      const auto* bytes = reinterpret_cast<const uint8_t*>(range);
+      pin.dataRanges.emplace_back(bytes, bytes + size);
+    }
+    pins.push_back(std::move(pin));
+  }
+  return pins;
+}
+
+NTSTATUS ClientDevice::DataIntersection(ULONG pin, const std::vector<uint8_t>& range,
+                                        ULONG bufferSize, std::vector<uint8_t>* format,
+                                        ULONG* bytesTransferred) {
+  return stream_->DataIntersection(pin, range, bufferSize, format, bytesTransferred);
+}
+
+NTSTATUS ClientDevice::OpenPin(ULONG pin, const std::vector<uint8_t>& format, ClientPin** opened) {
+  *opened = nullptr;
+  StreamClassStream* stream = nullptr;
+  NTSTATUS status = stream_->OpenStream(pin, format, &stream);
+  if (!NT_SUCCESS(status)) return status;
+  pins_.push_back(std::unique_ptr<ClientPin>(new ClientPin(stream_.get(), stream)));
+  *opened = pins_.back().get();
+  return status;
+}
+
+NTSTATUS ClientDevice::ClosePin(ClientPin* pin) {
+  for (auto it = pins_.begin(); it != pins_.end(); ++it) {
+    if (it->get() == pin) {
+      NTSTATUS status = stream_->CloseStream(pin->stream_);
+      pins_.erase(it);
+      return status;
+    }
+  }
+  return STATUS_INVALID_HANDLE;
+}
+
+NTSTATUS ClientDevice::Property(const GUID& set, ULONG id, ULONG flags, std::vector<uint8_t>* value,
+                                ULONG* bytesReturned) {
+  KSPROPERTY property = {set, id, flags};
+  return stream_->PropertyRequest(property, value, bytesReturned);
+}
+
+NTSTATUS ClientDevice::DeviceControl(ULONG code, const std::vector<uint8_t>& input,
+                                     ULONG outputSize, std::vector<uint8_t>* output,
+                                     ULONG_PTR* information) {
+  return stream_->DeviceControl(code, input, outputSize, output, information);
+}
+
+NTSTATUS ClientDevice::SetPowerState(DEVICE_POWER_STATE state) {
+  return stream_->ChangePowerState(state);
+}
+NTSTATUS ClientDevice::SurpriseRemove() { return stream_->SurpriseRemoval(); }
+NTSTATUS ClientDevice::Uninitialize() { return stream_->Uninitialize(); }
+
+}  // namespace host

@@ -1,0 +1,88 @@
+// The client API: what a capture application does with a camera, standing where the application
+// would. It opens a device on a driver image, lists pins and their data ranges, asks for data
+// intersections, opens pins with a format and runs them, gets and sets properties, sends device
+// control codes, and drives the device's power and removal. The tool and the integration tests use
+// only this API.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "driver_loader.h"
+#include "stream_class_device.h"
+#include "usb_bus.h"
+#include "usbcamd_control.h"
+
+namespace host {
+
+struct PinDescription {
+  GUID category;
+  GUID name;
+  ULONG possibleInstances;
+  std::vector<std::vector<uint8_t>> dataRanges;  // each a whole KSDATARANGE with its tail
+};
+
+class ClientPin {
+ public:
+  NTSTATUS SetState(KSSTATE state);
+  NTSTATUS ProposeFormat(const std::vector<uint8_t>& format);
+  NTSTATUS SetFormat(const std::vector<uint8_t>& format);
+  NTSTATUS GetFormat();
+  ULONG number() const { return stream_->number(); }
+
+ private:
+  friend class ClientDevice;
+  ClientPin(StreamClassDevice* device, StreamClassStream* stream)
+      : device_(device), stream_(stream) {}
+  NTSTATUS FormatRequest(ULONG command, const std::vector<uint8_t>& format);
+  StreamClassDevice* device_;
+  StreamClassStream* stream_;
+};
+
+class ClientDevice {
+ public:
+  // Plugs the USB device in and starts it on the driver. The device object is returned in every
+  // case, so that a failed start can be examined; *status says whether it started.
+  static std::unique_ptr<ClientDevice> Open(DriverImage& driver, std::shared_ptr<UsbDevice> usb,
+                                            NTSTATUS* status);
+  // Closes every open pin and uninitialises the device if that has not been done.
+  ~ClientDevice();
+  ClientDevice(const ClientDevice&) = delete;
+  ClientDevice& operator=(const ClientDevice&) = delete;
+
+  bool started() const { return started_; }
+  std::vector<PinDescription> Pins() const;
+  NTSTATUS DataIntersection(ULONG pin, const std::vector<uint8_t>& range, ULONG bufferSize,
+                            std::vector<uint8_t>* format, ULONG* bytesTransferred);
+  NTSTATUS OpenPin(ULONG pin, const std::vector<uint8_t>& format, ClientPin** opened);
+  NTSTATUS ClosePin(ClientPin* pin);
+
+  // Property requests: flags KSPROPERTY_TYPE_GET, _SET, _BASICSUPPORT or _DEFAULTVALUES.
+  NTSTATUS Property(const GUID& set, ULONG id, ULONG flags, std::vector<uint8_t>* value,
+                    ULONG* bytesReturned);
+  NTSTATUS DeviceControl(ULONG code, const std::vector<uint8_t>& input, ULONG outputSize,
+                         std::vector<uint8_t>* output, ULONG_PTR* information);
+
+  NTSTATUS SetPowerState(DEVICE_POWER_STATE state);
+  NTSTATUS SurpriseRemove();
+  // Uninitialises the device; pins still open keep it until they are closed.
+  NTSTATUS Uninitialize();
+
+  std::vector<DeviceEventSignal> TakeEvents() { return stream_->TakeSignals(); }
+  // Diagnostics of the layers below the driver.
+  FrameworkState Framework() const { return FrameworkStateOf(stream_->classDevice()); }
+  bool DeliverDeviceEvent() { return host::DeliverDeviceEvent(stream_->classDevice()); }
+  ULONG ClassDeviceFlags() const { return stream_->classDevice()->Flags; }
+  PVOID DeviceExtension() const { return stream_->extension(); }
+
+ private:
+  ClientDevice() = default;
+
+  DEVICE_OBJECT* physicalDevice_ = nullptr;
+  std::unique_ptr<StreamClassDevice> stream_;
+  std::vector<std::unique_ptr<ClientPin>> pins_;
+  bool started_ = false;
+  bool uninitialized_ = false;
+};
+
+}  // namespace host

@@ -1,0 +1,36 @@
+#include "shell_fixture.h"
+
+#include "core/driver_entry.h"
+
+void ShellTest::SetUp() {
+  verifier_ = std::make_unique<host::ScopedVerifierCapture>();
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  image_ = host::DriverImage::FromEntryPoint(DriverEntry, &status);
+  ASSERT_EQ(status, STATUS_SUCCESS);
+}
+
+void ShellTest::TearDown() {
+  for (const std::string& message : verifier_->Messages()) ADD_FAILURE() << "verifier: " << message;
+  verifier_.reset();
+}
+
+std::unique_ptr<host::ClientDevice> ShellTest::OpenCamera(const camemu::EmulatorConfig& config,
+                                                          NTSTATUS* status) {
+  return host::ClientDevice::Open(*image_, std::make_shared<camemu::EmulatedCamera>(config),
+                                  status);
+}
+
+std::unique_ptr<host::ClientDevice> ShellTest::OpenCamera(uint8_t pipeCount) {
+  camemu::EmulatorConfig config;
+  config.pipeCount = pipeCount;
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  auto device = OpenCamera(config, &status);
+  EXPECT_EQ(status, STATUS_SUCCESS);
+  return device;
+}
+
+std::vector<uint8_t> ShellTest::FirstFormat(const host::ClientDevice& device, ULONG pin) {
+  std::vector<host::PinDescription> pins = device.Pins();
+  if (pin >= pins.size() || pins[pin].dataRanges.empty()) return {};
+  return pins[pin].dataRanges[0];
+}
