@@ -111,7 +111,9 @@ class PictureFile : public testing::Test {
  protected:
   void Write(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
   void TearDown() override { std::remove(path_.c_str()); }
-  std::string path_ = testing::TempDir() + "camemu_picture.ppm";
+  // One file per test: ctest runs the tests of this program in parallel processes.
+  std::string path_ = testing::TempDir() + "camemu_picture_" +
+                      testing::UnitTest::GetInstance()->current_test_info()->name() + ".ppm";
 };
 
 TEST_F(PictureFile, LoadsAndScalesAPpm) {
