@@ -72,6 +72,9 @@ class ClientDevice {
   // Diagnostics of the layers below the driver.
   FrameworkState Framework() const { return FrameworkStateOf(stream_->classDevice()); }
   bool DeliverDeviceEvent() { return host::DeliverDeviceEvent(stream_->classDevice()); }
+  IsochronousRun RunIsochronous(uint32_t busFrames) {
+    return host::RunIsochronous(stream_->classDevice(), busFrames);
+  }
   ULONG ClassDeviceFlags() const { return stream_->classDevice()->Flags; }
   PVOID DeviceExtension() const { return stream_->extension(); }
 

@@ -2,6 +2,7 @@
 // the stream class's device extension; the minidriver's DeviceContext follows the header.
 #include "usbcamd.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -23,6 +24,7 @@ struct Registration {
 };
 
 struct FrameworkStream {
+  ULONG rawFrameLength = 0;  // what the bandwidth callback asked for
   PSTREAM_RECEIVE_PACKET control = nullptr;
   PSTREAM_RECEIVE_PACKET data = nullptr;
   std::vector<uint8_t> format;
@@ -56,6 +58,7 @@ struct FrameworkDevice {
   std::vector<std::string> journal;
   int eventWaitsArmed = 0;
   EventWait eventWait;
+  uint64_t busFrameNumber = 0;
 };
 
 std::mutex g_lock;
@@ -163,6 +166,7 @@ NTSTATUS SetStreamState(FrameworkDevice* device, PVOID context, FrameworkStream&
     status = device->data->CamAllocateBandwidthEx(device->physicalDevice, context, &rawLength,
                                                   stream.format.data(), stream.number);
     if (!NT_SUCCESS(status)) return status;
+    stream.rawFrameLength = rawLength;
     device->journal.push_back("CamStartCaptureEx");
     status = device->data->CamStartCaptureEx(device->physicalDevice, context, stream.number);
     if (!NT_SUCCESS(status)) {
@@ -401,6 +405,85 @@ VOID NTAPI FrameworkReceivePacket(PHW_STREAM_REQUEST_BLOCK request) {
 }
 
 }  // namespace
+
+IsochronousRun RunIsochronous(DEVICE_OBJECT* classDevice, uint32_t busFrames) {
+  IsochronousRun run;
+  FrameworkDevice* device = Slot(classDevice->DeviceExtension);
+  if (device == nullptr || device->usb == nullptr || device->removed) return run;
+  FrameworkStream* stream = nullptr;
+  for (auto& [object, candidate] : device->streams) {
+    if (candidate.state == KSSTATE_RUN) stream = &candidate;
+  }
+  if (stream == nullptr) return run;
+  PVOID context = ContextOf(classDevice->DeviceExtension);
+  // A raw frame as large as the driver asked for, or one bus frame's worth of packets per
+  // millisecond of a 30 fps frame when it did not say.
+  constexpr ULONG kDefaultRawLength = 640 * 480 * 2;
+  const ULONG rawCapacity =
+      stream->rawFrameLength != 0 ? stream->rawFrameLength : kDefaultRawLength;
+  std::vector<uint8_t> raw(rawCapacity);
+  std::vector<uint8_t> frameContext(device->registration.frameContextSize);
+  std::vector<uint8_t> packet(0x10000);
+  bool frameOpen = false;
+  ULONG frameLength = 0;
+  ULONG rawUsed = 0;
+  ULONG framePackets = 0;
+  ULONG packetFlags = 0;
+  for (uint32_t frame = 0; frame < busFrames; ++frame) {
+    ScopedIrql dispatch(DISPATCH_LEVEL);
+    if (!frameOpen) {
+      std::fill(frameContext.begin(), frameContext.end(), 0);
+      frameLength = 0;
+      device->data->CamNewVideoFrameEx(context, frameContext.data(), stream->number, &frameLength);
+      frameOpen = true;
+      rawUsed = 0;
+      framePackets = 0;
+      packetFlags = 0;
+    }
+    uint32_t length = 0;
+    UsbResult result = device->usb->ReadIsochronousPacket(
+        device->busFrameNumber++, packet.data(), static_cast<uint32_t>(packet.size()), &length);
+    if (result != UsbResult::Ok) {
+      run.status = FromUsb(result);
+      break;
+    }
+    USBD_ISO_PACKET_DESCRIPTOR descriptor = {0, length, USBD_STATUS_SUCCESS};
+    BOOLEAN frameComplete = FALSE;
+    ULONG flags = 0;
+    ULONG validOffset = 0;
+    ULONG valid = device->data->CamProcessUSBPacketEx(
+        device->physicalDevice, context, frameContext.data(), nullptr, nullptr, &descriptor,
+        packet.data(), &frameComplete, &flags, &validOffset);
+    ++run.packets;
+    ++framePackets;
+    packetFlags |= flags;
+    // The callback's count and offset are checked against the packet and the raw frame's room.
+    if (validOffset <= length && valid <= length - validOffset) {
+      ULONG room = rawCapacity - rawUsed;
+      ULONG take = valid < room ? valid : room;
+      memcpy(raw.data() + rawUsed, packet.data() + validOffset, take);
+      rawUsed += take;
+    }
+    if (!frameComplete) continue;
+    frameOpen = false;
+    if ((packetFlags & USBCAMD_PROCESSPACKETEX_DropFrame) != 0) {
+      ++run.droppedFrames;
+      continue;
+    }
+    KeLowerIrql(PASSIVE_LEVEL);
+    std::vector<uint8_t> image(frameLength);
+    ULONG bytesReturned = 0;
+    device->data->CamProcessRawVideoFrameEx(device->physicalDevice, context, frameContext.data(),
+                                            image.empty() ? nullptr : image.data(), frameLength,
+                                            raw.data(), rawCapacity, framePackets, &bytesReturned,
+                                            rawUsed, stream->number);
+    KIRQL ignored;
+    KeRaiseIrql(DISPATCH_LEVEL, &ignored);
+    ++run.frames;
+  }
+  if (run.packets != 0) device->journal.push_back("CamProcessUSBPacketEx");
+  return run;
+}
 
 FrameworkState FrameworkStateOf(DEVICE_OBJECT* classDevice) {
   FrameworkState state;

@@ -3,6 +3,7 @@
 // wait that the driver armed.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,5 +26,18 @@ FrameworkState FrameworkStateOf(DEVICE_OBJECT* classDevice);
 // Reads the interrupt pipe once and, when it holds an event, completes the armed wait with it.
 // Returns whether a completion ran.
 bool DeliverDeviceEvent(DEVICE_OBJECT* classDevice);
+
+struct IsochronousRun {
+  uint64_t packets = 0;              // packets handed to the packet callback
+  uint64_t frames = 0;               // complete frames handed to the raw-frame callback
+  uint64_t droppedFrames = 0;        // frames the packet callback asked to drop
+  NTSTATUS status = STATUS_SUCCESS;  // the bus's answer when it stopped the run early
+};
+
+// Runs the isochronous data pipe of the device's running stream for the given number of bus frames
+// (1 ms each): the new-frame callback at the start of each frame, the packet callback at
+// DISPATCH_LEVEL for every packet, and the raw-frame callback at PASSIVE_LEVEL for every frame the
+// packet callback completes. Nothing happens without a running stream.
+IsochronousRun RunIsochronous(DEVICE_OBJECT* classDevice, uint32_t busFrames);
 
 }  // namespace host

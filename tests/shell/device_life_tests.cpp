@@ -64,6 +64,33 @@ TEST_F(DeviceLife, RunningStreamGetsBandwidthAndCaptureAroundItsRun) {
   EXPECT_EQ(device->Uninitialize(), STATUS_SUCCESS);
 }
 
+TEST_F(DeviceLife, OnlyARunningStreamMovesPacketsThroughTheDriver) {
+  auto device = OpenCamera();
+  host::ClientPin* pin = nullptr;
+  ASSERT_EQ(device->OpenPin(0, FirstFormat(*device, 0), &pin), STATUS_SUCCESS);
+  EXPECT_EQ(device->RunIsochronous(8).packets, 0u);
+  ASSERT_EQ(pin->SetState(KSSTATE_RUN), STATUS_SUCCESS);
+  host::IsochronousRun run = device->RunIsochronous(8);
+  EXPECT_EQ(run.status, STATUS_SUCCESS);
+  EXPECT_EQ(run.packets, 8u);
+  // Until the image processor arrives, no packet completes a frame.
+  EXPECT_EQ(run.frames, 0u);
+  EXPECT_EQ(pin->SetState(KSSTATE_STOP), STATUS_SUCCESS);
+}
+
+// The interrupt pipe's event reaches the completion routine the driver armed, which keeps waiting.
+TEST_F(DeviceLife, AButtonEventCompletesTheArmedWait) {
+  camemu::EmulatorConfig config;
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  auto camera = std::make_shared<camemu::EmulatedCamera>(config);
+  auto device = host::ClientDevice::Open(*image_, camera, &status);
+  ASSERT_EQ(status, STATUS_SUCCESS);
+  EXPECT_FALSE(device->DeliverDeviceEvent());
+  camera->PressButton();
+  EXPECT_TRUE(device->DeliverDeviceEvent());
+  EXPECT_TRUE(device->Framework().eventWaitActive);
+}
+
 TEST_F(DeviceLife, ClosingARunningStreamStopsItFirst) {
   auto device = OpenCamera();
   host::ClientPin* pin = nullptr;
