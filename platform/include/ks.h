@@ -192,3 +192,116 @@ inline constexpr GUID PINNAME_VIDEO_STILL = {
     0xFB6C428A, 0x0353, 0x11D1, {0x90, 0x5F, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}};
 inline constexpr GUID KSMEDIUMSETID_Standard = {
     0x4747B320, 0x62CE, 0x11CF, {0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00}};
+
+// ---- Video formats and ranges -------------------------------------------------------------------
+// The layouts of a video pin's data ranges and formats. The 64-bit fields are 8-aligned as on the
+// 32-bit target, so every size below holds on both targets.
+using BOOL = LONG;
+using REFERENCE_TIME = LONGLONG;  // 100 ns units
+
+struct RECT {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+};
+static_assert(sizeof(RECT) == 16);
+
+struct SIZE {
+  LONG cx;
+  LONG cy;
+};
+static_assert(sizeof(SIZE) == 8);
+
+struct KS_BITMAPINFOHEADER {
+  ULONG biSize;
+  LONG biWidth;
+  LONG biHeight;  // positive: bottom-up rows
+  USHORT biPlanes;
+  USHORT biBitCount;
+  ULONG biCompression;  // a FourCC, or 0 for uncompressed RGB
+  ULONG biSizeImage;
+  LONG biXPelsPerMeter;
+  LONG biYPelsPerMeter;
+  ULONG biClrUsed;
+  ULONG biClrImportant;
+};
+using PKS_BITMAPINFOHEADER = KS_BITMAPINFOHEADER*;
+static_assert(sizeof(KS_BITMAPINFOHEADER) == 40);
+
+struct KS_VIDEOINFOHEADER {
+  RECT rcSource;
+  RECT rcTarget;
+  ULONG dwBitRate;
+  ULONG dwBitErrorRate;
+  alignas(8) REFERENCE_TIME AvgTimePerFrame;
+  KS_BITMAPINFOHEADER bmiHeader;  // a palette or bit masks may follow in a longer header
+};
+using PKS_VIDEOINFOHEADER = KS_VIDEOINFOHEADER*;
+static_assert(sizeof(KS_VIDEOINFOHEADER) == 88);
+static_assert(offsetof(KS_VIDEOINFOHEADER, AvgTimePerFrame) == 40);
+static_assert(offsetof(KS_VIDEOINFOHEADER, bmiHeader) == 48);
+
+struct KS_VIDEO_STREAM_CONFIG_CAPS {
+  GUID guid;
+  ULONG VideoStandard;
+  SIZE InputSize;
+  SIZE MinCroppingSize;
+  SIZE MaxCroppingSize;
+  LONG CropGranularityX;
+  LONG CropGranularityY;
+  LONG CropAlignX;
+  LONG CropAlignY;
+  SIZE MinOutputSize;
+  SIZE MaxOutputSize;
+  LONG OutputGranularityX;
+  LONG OutputGranularityY;
+  LONG StretchTapsX;
+  LONG StretchTapsY;
+  LONG ShrinkTapsX;
+  LONG ShrinkTapsY;
+  alignas(8) LONGLONG MinFrameInterval;  // 100 ns units
+  alignas(8) LONGLONG MaxFrameInterval;
+  LONG MinBitsPerSecond;
+  LONG MaxBitsPerSecond;
+};
+static_assert(sizeof(KS_VIDEO_STREAM_CONFIG_CAPS) == 128);
+static_assert(offsetof(KS_VIDEO_STREAM_CONFIG_CAPS, MinFrameInterval) == 104);
+
+struct KS_DATARANGE_VIDEO {
+  KSDATARANGE DataRange;
+  BOOL bFixedSizeSamples;
+  BOOL bTemporalCompression;
+  ULONG StreamDescriptionFlags;  // KS_VIDEOSTREAM_*
+  ULONG MemoryAllocationFlags;
+  KS_VIDEO_STREAM_CONFIG_CAPS ConfigCaps;
+  KS_VIDEOINFOHEADER VideoInfoHeader;
+};
+using PKS_DATARANGE_VIDEO = KS_DATARANGE_VIDEO*;
+static_assert(sizeof(KS_DATARANGE_VIDEO) == 296);
+static_assert(offsetof(KS_DATARANGE_VIDEO, ConfigCaps) == 80);
+static_assert(offsetof(KS_DATARANGE_VIDEO, VideoInfoHeader) == 208);
+
+struct KS_DATAFORMAT_VIDEOINFOHEADER {
+  KSDATAFORMAT DataFormat;
+  KS_VIDEOINFOHEADER VideoInfoHeader;
+};
+using PKS_DATAFORMAT_VIDEOINFOHEADER = KS_DATAFORMAT_VIDEOINFOHEADER*;
+static_assert(sizeof(KS_DATAFORMAT_VIDEOINFOHEADER) == 152);
+
+// Stream description flags of a video range.
+constexpr ULONG KS_VIDEOSTREAM_PREVIEW = 0x0001;
+constexpr ULONG KS_VIDEOSTREAM_CAPTURE = 0x0002;
+constexpr ULONG KS_VIDEOSTREAM_STILL = 0x1000;
+
+// Uncompressed RGB subformats besides KSDATAFORMAT_SUBTYPE_RGB24; the FourCC subformats are the
+// FourCC followed by the common tail -0000-0010-8000-00AA00389B71.
+inline constexpr GUID KSDATAFORMAT_SUBTYPE_RGB8 = {
+    0xE436EB7A, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr GUID KSDATAFORMAT_SUBTYPE_RGB565 = {
+    0xE436EB7B, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr GUID KSDATAFORMAT_SUBTYPE_RGB555 = {
+    0xE436EB7C, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+constexpr GUID FourCCSubtype(ULONG fourCC) {
+  return GUID{fourCC, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+}
