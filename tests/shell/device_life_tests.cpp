@@ -8,6 +8,7 @@
 #include "core/timing.h"
 #include "io_manager.h"
 #include "shell_fixture.h"
+#include "support/camera_install.h"
 
 namespace {
 
@@ -82,8 +83,9 @@ TEST_F(DeviceLife, OnlyARunningStreamMovesPacketsThroughTheDriver) {
 TEST_F(DeviceLife, AButtonEventCompletesTheArmedWait) {
   camemu::EmulatorConfig config;
   NTSTATUS status = STATUS_UNSUCCESSFUL;
-  auto camera = std::make_shared<camemu::EmulatedCamera>(config);
-  auto device = host::ClientDevice::Open(*image_, camera, &status);
+  auto camera = MakeCamera(config);
+  auto device =
+      host::ClientDevice::Open(*image_, camera, &status, camera_install::InstallDefaultCamera());
   ASSERT_EQ(status, STATUS_SUCCESS);
   EXPECT_FALSE(device->DeliverDeviceEvent());
   camera->PressButton();

@@ -1,6 +1,9 @@
 #include "shell_fixture.h"
 
-#include "core/driver_entry.h"
+#include "kernel_io.h"
+
+// The driver linked into this test program.
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath);
 
 void ShellTest::SetUp() {
   verifier_ = std::make_unique<host::ScopedVerifierCapture>();
@@ -16,8 +19,7 @@ void ShellTest::TearDown() {
 
 std::unique_ptr<host::ClientDevice> ShellTest::OpenCamera(const camemu::EmulatorConfig& config,
                                                           NTSTATUS* status) {
-  return host::ClientDevice::Open(*image_, std::make_shared<camemu::EmulatedCamera>(config),
-                                  status);
+  return host::ClientDevice::Open(*image_, MakeCamera(config), status);
 }
 
 std::unique_ptr<host::ClientDevice> ShellTest::OpenCamera(uint8_t pipeCount) {
@@ -33,4 +35,9 @@ std::vector<uint8_t> ShellTest::FirstFormat(const host::ClientDevice& device, UL
   std::vector<host::PinDescription> pins = device.Pins();
   if (pin >= pins.size() || pins[pin].dataRanges.empty()) return {};
   return pins[pin].dataRanges[0];
+}
+
+std::shared_ptr<camemu::EmulatedCamera> ShellTest::MakeCamera(
+    const camemu::EmulatorConfig& config) {
+  return std::make_shared<camemu::EmulatedCamera>(config);
 }

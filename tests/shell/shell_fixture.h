@@ -20,6 +20,11 @@ class ShellTest : public testing::Test {
   std::unique_ptr<host::ClientDevice> OpenCamera(const camemu::EmulatorConfig& config,
                                                  NTSTATUS* status);
 
+  // Made here, where the shared pointer's control block gets the type information that the
+  // driver's own code (built without it) cannot give it.
+  static std::shared_ptr<camemu::EmulatedCamera> MakeCamera(
+      const camemu::EmulatorConfig& config = {});
+
   // The format a pin offers first.
   static std::vector<uint8_t> FirstFormat(const host::ClientDevice& device, ULONG pin);
 
