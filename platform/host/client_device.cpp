@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "io_manager.h"
+#include "registry_control.h"
 
 namespace host {
 
@@ -31,9 +32,11 @@ NTSTATUS ClientPin::GetFormat() {
 }
 
 std::unique_ptr<ClientDevice> ClientDevice::Open(DriverImage& driver,
-                                                 std::shared_ptr<UsbDevice> usb, NTSTATUS* status) {
+                                                 std::shared_ptr<UsbDevice> usb, NTSTATUS* status,
+                                                 const std::u16string& driverKeyName) {
   std::unique_ptr<ClientDevice> device(new ClientDevice);
   device->physicalDevice_ = CreatePhysicalDevice(std::move(usb));
+  if (!driverKeyName.empty()) SetDeviceDriverKeyName(device->physicalDevice_, driverKeyName);
   device->stream_ = std::make_unique<StreamClassDevice>(driver.driver(), device->physicalDevice_);
   *status = device->stream_->Start();
   device->started_ = device->stream_->initialized();
@@ -43,6 +46,7 @@ std::unique_ptr<ClientDevice> ClientDevice::Open(DriverImage& driver,
 ClientDevice::~ClientDevice() {
   while (!pins_.empty()) ClosePin(pins_.back().get());
   stream_.reset();
+  ForgetDevice(physicalDevice_);
   DeleteDeviceObject(physicalDevice_);
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "driver_loader.h"
@@ -43,8 +44,11 @@ class ClientDevice {
  public:
   // Plugs the USB device in and starts it on the driver. The device object is returned in every
   // case, so that a failed start can be examined; *status says whether it started.
+  // A driverKeyName gives the device that driver key (below host::kDriverKeyRoot), as an
+  // installation would, before the driver sees it; empty: the device has none.
   static std::unique_ptr<ClientDevice> Open(DriverImage& driver, std::shared_ptr<UsbDevice> usb,
-                                            NTSTATUS* status);
+                                            NTSTATUS* status,
+                                            const std::u16string& driverKeyName = {});
   // Closes every open pin and uninitialises the device if that has not been done.
   ~ClientDevice();
   ClientDevice(const ClientDevice&) = delete;

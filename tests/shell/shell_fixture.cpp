@@ -1,6 +1,7 @@
 #include "shell_fixture.h"
 
 #include "kernel_io.h"
+#include "support/camera_install.h"
 
 // The driver linked into this test program.
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath);
@@ -19,7 +20,8 @@ void ShellTest::TearDown() {
 
 std::unique_ptr<host::ClientDevice> ShellTest::OpenCamera(const camemu::EmulatorConfig& config,
                                                           NTSTATUS* status) {
-  return host::ClientDevice::Open(*image_, MakeCamera(config), status);
+  return host::ClientDevice::Open(*image_, MakeCamera(config), status,
+                                  camera_install::InstallDefaultCamera());
 }
 
 std::unique_ptr<host::ClientDevice> ShellTest::OpenCamera(uint8_t pipeCount) {
