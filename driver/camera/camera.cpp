@@ -44,10 +44,12 @@ Camera::Camera(IUnknown* outerUnknown)
       stillSupportType(0),
       supportStillPin(1),
       device(nullptr),
-      bufferPool(nullptr) {}
+      bufferPool(nullptr),
+      registerState{nullptr, registers::kDefaultSensorId, 0} {}
 
 Camera::~Camera() {
   if (streamInformation != nullptr) bufferPool->Free(streamInformation);
+  registers::DestroyRegisterLock(bufferPool, &registerState);
 }
 
 NTSTATUS Camera::QueryClassInterface(REFGUID iid, void** result) {
@@ -83,6 +85,7 @@ NTSTATUS Camera::Initialize(ICameraDevice* owner, DeviceContext* context,
   if (!NT_SUCCESS(status)) return status;
   bufferPool = static_cast<IBufferPool*>(pool);
   bufferPool->Release();
+  registers::CreateRegisterLock(bufferPool, &registerState);
   device = owner;
   usbcamdContext = context;
   classDevice = classDeviceObject;
@@ -220,3 +223,69 @@ NTSTATUS Camera::GetAutoCloseSettings(UCHAR* enabled, ULONG* longPressPolls) {
   return STATUS_SUCCESS;
 }
 NTSTATUS Camera::WriteStatus(PCWSTR, ULONG) { return STATUS_SUCCESS; }
+
+// ---- Registers ----------------------------------------------------------------------------------
+NTSTATUS Camera::SelectSensor() { return registers::SelectSensor(usbcamdContext, &registerState); }
+NTSTATUS Camera::ReadRegister(USHORT registerIndex, PUCHAR buffer, PULONG count) {
+  return registers::ReadRegister(usbcamdContext, registerIndex, buffer, count);
+}
+NTSTATUS Camera::WriteRegister(USHORT registerIndex, UCHAR value) {
+  return registers::WriteRegister(usbcamdContext, registerIndex, value);
+}
+NTSTATUS Camera::WriteRegisterBlock(USHORT registerIndex, PUCHAR buffer, PULONG count) {
+  return registers::WriteRegisterBlock(usbcamdContext, registerIndex, buffer, count);
+}
+NTSTATUS Camera::ReadSensorRegister(UCHAR sensorRegister, PUCHAR value) {
+  return registers::ReadSensorRegister(usbcamdContext, sensorRegister, value);
+}
+NTSTATUS Camera::WriteSensorRegister(UCHAR sensorRegister, UCHAR value) {
+  return registers::WriteSensorRegister(usbcamdContext, sensorRegister, value);
+}
+NTSTATUS Camera::WriteSensorRange(USHORT first, USHORT last, PUCHAR values) {
+  return registers::WriteSensorRange(this, first, last, values);
+}
+NTSTATUS Camera::ReadSensorRange(USHORT first, USHORT last, PUCHAR values) {
+  return registers::ReadSensorRange(this, first, last, values);
+}
+NTSTATUS Camera::ReadBridgeRange(USHORT first, USHORT last, PUCHAR values) {
+  return registers::ReadBridgeRange(this, first, last, values);
+}
+NTSTATUS Camera::WriteBridgeRange(USHORT first, USHORT last, PUCHAR values) {
+  return registers::WriteBridgeRange(this, first, last, values);
+}
+NTSTATUS Camera::ReadBridge(USHORT registerIndex, PUCHAR buffer, PULONG count) {
+  return registers::ReadBridge(usbcamdContext, &registerState, this, registerIndex, buffer, count);
+}
+NTSTATUS Camera::WriteBridge(USHORT registerIndex, UCHAR value) {
+  return registers::WriteBridge(usbcamdContext, &registerState, this, registerIndex, value);
+}
+NTSTATUS Camera::WriteBridgeBlock(USHORT registerIndex, PUCHAR buffer, PULONG count) {
+  return registers::WriteBridgeBlock(usbcamdContext, &registerState, registerIndex, buffer, count);
+}
+NTSTATUS Camera::ReadSensorWithId(UCHAR deviceId, UCHAR sensorRegister, PUCHAR value) {
+  return registers::ReadSensorWithId(usbcamdContext, &registerState, deviceId, sensorRegister,
+                                     value);
+}
+NTSTATUS Camera::ReadSensor(UCHAR sensorRegister, PUCHAR value) {
+  return registers::ReadSensor(usbcamdContext, &registerState, sensorRegister, value);
+}
+NTSTATUS Camera::WriteSensorWithId(UCHAR deviceId, UCHAR sensorRegister, UCHAR value) {
+  return registers::WriteSensorWithId(usbcamdContext, &registerState, deviceId, sensorRegister,
+                                      value);
+}
+NTSTATUS Camera::WriteSensor(UCHAR sensorRegister, UCHAR value) {
+  return registers::WriteSensor(usbcamdContext, &registerState, sensorRegister, value);
+}
+NTSTATUS Camera::RunCommandBlock(const CommandBlock* block) {
+  return registers::RunCommandBlock(this, block);
+}
+NTSTATUS Camera::RunBridgeList(const RegisterListEntry* list, ULONG count) {
+  return registers::RunBridgeList(this, list, count);
+}
+NTSTATUS Camera::RunRegisterList(const RegisterListEntry* list, ULONG count, BOOLEAN toBridge) {
+  return registers::RunRegisterList(this, list, count, toBridge);
+}
+NTSTATUS Camera::ReadRegisterList(HANDLE key, PCWSTR name, ULONG nameLength,
+                                  RegisterListEntry** list, ULONG* count) {
+  return registers::ReadRegisterList(bufferPool, key, name, nameLength, list, count);
+}

@@ -7,6 +7,9 @@
 // register lists and the streams' format tables answer STATUS_NOT_IMPLEMENTED until they arrive.
 #pragma once
 
+#include "config/command_block.h"
+#include "config/register_access.h"
+#include "config/register_lists.h"
 #include "core/buffer_pool.h"
 #include "core/device_context.h"
 
@@ -14,11 +17,35 @@ class ICameraDevice;
 class ICaptureStream;
 
 class ICamera : public IUnknown {
+ public:
+  // Registers without the lock: used inside the locked operations and during detection.
+  virtual NTSTATUS SelectSensor() = 0;
+  virtual NTSTATUS ReadRegister(USHORT registerIndex, PUCHAR buffer, PULONG count) = 0;
+  virtual NTSTATUS WriteRegister(USHORT registerIndex, UCHAR value) = 0;
+  virtual NTSTATUS WriteRegisterBlock(USHORT registerIndex, PUCHAR buffer, PULONG count) = 0;
+  virtual NTSTATUS ReadSensorRegister(UCHAR sensorRegister, PUCHAR value) = 0;
+  virtual NTSTATUS WriteSensorRegister(UCHAR sensorRegister, UCHAR value) = 0;
+
  protected:
   ~ICamera() = default;
 };
 
+// Every register access of the other objects: each operation holds registerLock for its duration.
 class IRegisterAccess : public IUnknown {
+ public:
+  virtual NTSTATUS WriteSensorRange(USHORT first, USHORT last, PUCHAR values) = 0;
+  virtual NTSTATUS ReadSensorRange(USHORT first, USHORT last, PUCHAR values) = 0;
+  virtual NTSTATUS ReadBridgeRange(USHORT first, USHORT last, PUCHAR values) = 0;
+  virtual NTSTATUS WriteBridgeRange(USHORT first, USHORT last, PUCHAR values) = 0;
+  virtual NTSTATUS ReadBridge(USHORT registerIndex, PUCHAR buffer, PULONG count) = 0;
+  virtual NTSTATUS WriteBridge(USHORT registerIndex, UCHAR value) = 0;
+  virtual NTSTATUS WriteBridgeBlock(USHORT registerIndex, PUCHAR buffer, PULONG count) = 0;
+  virtual NTSTATUS ReadSensorWithId(UCHAR deviceId, UCHAR sensorRegister, PUCHAR value) = 0;
+  virtual NTSTATUS ReadSensor(UCHAR sensorRegister, PUCHAR value) = 0;
+  virtual NTSTATUS WriteSensorWithId(UCHAR deviceId, UCHAR sensorRegister, UCHAR value) = 0;
+  virtual NTSTATUS WriteSensor(UCHAR sensorRegister, UCHAR value) = 0;
+  virtual NTSTATUS RunCommandBlock(const CommandBlock* block) = 0;
+
  protected:
   ~IRegisterAccess() = default;
 };
@@ -117,6 +144,34 @@ class Camera : public Delegating<ICamera, Camera>,
 
   NTSTATUS QueryClassInterface(REFGUID iid, void** result);
 
+  // ICamera: registers without the lock
+  NTSTATUS SelectSensor() override;
+  NTSTATUS ReadRegister(USHORT registerIndex, PUCHAR buffer, PULONG count) override;
+  NTSTATUS WriteRegister(USHORT registerIndex, UCHAR value) override;
+  NTSTATUS WriteRegisterBlock(USHORT registerIndex, PUCHAR buffer, PULONG count) override;
+  NTSTATUS ReadSensorRegister(UCHAR sensorRegister, PUCHAR value) override;
+  NTSTATUS WriteSensorRegister(UCHAR sensorRegister, UCHAR value) override;
+
+  // IRegisterAccess
+  NTSTATUS WriteSensorRange(USHORT first, USHORT last, PUCHAR values) override;
+  NTSTATUS ReadSensorRange(USHORT first, USHORT last, PUCHAR values) override;
+  NTSTATUS ReadBridgeRange(USHORT first, USHORT last, PUCHAR values) override;
+  NTSTATUS WriteBridgeRange(USHORT first, USHORT last, PUCHAR values) override;
+  NTSTATUS ReadBridge(USHORT registerIndex, PUCHAR buffer, PULONG count) override;
+  NTSTATUS WriteBridge(USHORT registerIndex, UCHAR value) override;
+  NTSTATUS WriteBridgeBlock(USHORT registerIndex, PUCHAR buffer, PULONG count) override;
+  NTSTATUS ReadSensorWithId(UCHAR deviceId, UCHAR sensorRegister, PUCHAR value) override;
+  NTSTATUS ReadSensor(UCHAR sensorRegister, PUCHAR value) override;
+  NTSTATUS WriteSensorWithId(UCHAR deviceId, UCHAR sensorRegister, UCHAR value) override;
+  NTSTATUS WriteSensor(UCHAR sensorRegister, UCHAR value) override;
+  NTSTATUS RunCommandBlock(const CommandBlock* block) override;
+
+  // Register lists, for the camera's owners of lists.
+  NTSTATUS RunBridgeList(const RegisterListEntry* list, ULONG count);
+  NTSTATUS RunRegisterList(const RegisterListEntry* list, ULONG count, BOOLEAN toBridge);
+  NTSTATUS ReadRegisterList(HANDLE key, PCWSTR name, ULONG nameLength, RegisterListEntry** list,
+                            ULONG* count);
+
   // ICameraInfo
   ULONG GetDefaultQualityLevel() override;
   void GetDefaultQuantTables(UCHAR* yTable, UCHAR* uvTable) override;
@@ -193,8 +248,9 @@ class Camera : public Delegating<ICamera, Camera>,
   ULONG streamCount;
   ULONG stillSupportType;
   UCHAR supportStillPin;
-  ICameraDevice* device;    // the owning device, no reference
-  IBufferPool* bufferPool;  // no reference
+  ICameraDevice* device;              // the owning device, no reference
+  IBufferPool* bufferPool;            // no reference
+  RegisterAccessState registerState;  // registerLock, sensorId, sensorIdProgrammed
 };
 
 NTSTATUS CreateCamera(UnknownBase** result, REFGUID clsid, IUnknown* outer, POOL_TYPE poolType);
