@@ -1,5 +1,7 @@
 #include "camera/camera.h"
 
+#include "config/setting_files.h"
+
 #include <cstring>
 
 namespace {
@@ -42,14 +44,28 @@ Camera::Camera(IUnknown* outerUnknown)
       streamInformation(nullptr),
       streamCount(0),
       stillSupportType(0),
-      supportStillPin(1),
+      supportStillPin(0),
       device(nullptr),
       bufferPool(nullptr),
-      registerState{nullptr, registers::kDefaultSensorId, 0} {}
+      registerState{nullptr, registers::kDefaultSensorId, 0},
+      stringTable{nullptr, 0, 0} {}
 
+// Children go first, while the registry and the register lock they may use still work.
 Camera::~Camera() {
+  if (propertyLockReady != 0) {
+    // No property request may be running while the property sets go.
+    KeWaitForSingleObject(&propertyLock, Executive, KernelMode, FALSE, nullptr);
+    KeReleaseSemaphore(&propertyLock, 0, 1, FALSE);
+  }
+  ReleaseChildren();
+  if (bufferPool == nullptr) return;  // never initialised
+  // Only a camera that was attached is detached; a failed detection keeps its "Camera not support".
+  if (detected != 0) WriteAttachedCamera(u"Camera DeAttached");
   if (streamInformation != nullptr) bufferPool->Free(streamInformation);
   registers::DestroyRegisterLock(bufferPool, &registerState);
+  settings::FreeStrings(bufferPool, &stringTable);
+  FreeConfiguration();
+  registry::ReleaseDeviceKey(&deviceKey);
 }
 
 NTSTATUS Camera::QueryClassInterface(REFGUID iid, void** result) {
@@ -62,19 +78,9 @@ NTSTATUS Camera::QueryClassInterface(REFGUID iid, void** result) {
 }
 
 // ---- ICameraInfo --------------------------------------------------------------------------------
-ULONG Camera::GetDefaultQualityLevel() { return 2; }
-void Camera::GetDefaultQuantTables(UCHAR* yTable, UCHAR* uvTable) {
-  memset(yTable, 0, 64);
-  memset(uvTable, 0, 64);
-}
-void Camera::GetSensorSize(ULONG* width, ULONG* height) {
-  *width = 0;
-  *height = 0;
-}
 ULONG Camera::GetBandwidthAllocateRule() { return bandwidthAllocateRule; }
 ICaptureStream* Camera::GetVideoStream() { return nullptr; }
 ICaptureStream* Camera::GetStillStream() { return nullptr; }
-PWSTR Camera::GetCameraKeyPath() { return nullptr; }
 
 NTSTATUS Camera::Initialize(ICameraDevice* owner, DeviceContext* context,
                             PDEVICE_OBJECT classDeviceObject, PDEVICE_OBJECT interfaceDeviceObject,
@@ -91,51 +97,37 @@ NTSTATUS Camera::Initialize(ICameraDevice* owner, DeviceContext* context,
   classDevice = classDeviceObject;
   interfaceDevice = interfaceDeviceObject;
   physicalDevice = physicalDeviceObject;
-  return STATUS_SUCCESS;
+  stillSupportType = 0;
+  supportEvent = 1;
+  bandwidthAllocateRule = 0;
+  longPressPolls = 10;
+  KeInitializeSemaphore(&propertyLock, 1, 1);
+  propertyLockReady = 1;
+  return LoadConfiguration();
 }
 
 UCHAR Camera::GetIdleAltSetting() { return idleAltSetting; }
 ULONG Camera::GetStillSupportType() { return stillSupportType; }
 UCHAR Camera::GetSupportStillPin() { return supportStillPin; }
-NTSTATUS Camera::DetectCamera() {
-  detected = 1;
-  return STATUS_SUCCESS;
-}
 UCHAR Camera::GetSupportEvent() { return supportEvent; }
-UCHAR Camera::IsHighSpeed() { return 0; }
 DeviceContext* Camera::GetUsbcamdContext() { return usbcamdContext; }
 
 // ---- ICaptureControl ----------------------------------------------------------------------------
 NTSTATUS Camera::CustomPropertyRequest(PVOID, PVOID, ULONG, BOOLEAN) {
   return STATUS_NOT_IMPLEMENTED;
 }
-NTSTATUS Camera::WriteSupportCameraValue(PCWSTR, ULONG*) { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunEnableAutoLaunch() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunDisableAutoLaunch() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunClearSnapButton() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunResetCamera() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunEnableSsuspend() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunDisableSsuspend() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunTurnOnLed() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunTurnOffLed() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunEnableSystem() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunDisableSystem() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunPowerOnCamera() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunPowerDownCamera() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunSetUsbWork() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunSetUsbInit() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunBlockStream() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunStartStream() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::RunResetUsb() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::SelectAltSetting(UCHAR) { return STATUS_NOT_IMPLEMENTED; }
 
-// Describes the video stream and, with a still pin, the still stream.
-NTSTATUS Camera::Prepare() {
+// Describes the video stream and, with a still pin, the still stream. Until the stream objects
+// are made here, each stream offers the one basic format.
+NTSTATUS Camera::CreateStreams() {
   if (streamInformation != nullptr) return STATUS_SUCCESS;
   ULONG count = supportStillPin != 0 ? 2 : 1;
   auto* records = static_cast<HW_STREAM_INFORMATION*>(
       bufferPool->Allocate(NonPagedPool, count * sizeof(HW_STREAM_INFORMATION), kBufferPersistent));
-  if (records == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+  if (records == nullptr) {
+    streamCount = 0;
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
   memset(records, 0, count * sizeof(HW_STREAM_INFORMATION));
   for (ULONG index = 0; index < count; ++index) {
     HW_STREAM_INFORMATION& record = records[index];
@@ -154,8 +146,6 @@ NTSTATUS Camera::Prepare() {
   return STATUS_SUCCESS;
 }
 
-NTSTATUS Camera::PowerUp() { return STATUS_SUCCESS; }
-NTSTATUS Camera::Shutdown() { return STATUS_SUCCESS; }
 
 ULONG Camera::GetStreamInformation(HW_STREAM_INFORMATION** table) {
   *table = streamInformation;
@@ -205,22 +195,6 @@ NTSTATUS Camera::PropertyRequest(BOOLEAN, PKSPROPERTY, ULONG, PVOID, ULONG, PULO
 }
 NTSTATUS Camera::DevicePropertyRequest(BOOLEAN, PHW_STREAM_REQUEST_BLOCK) {
   return STATUS_NOT_IMPLEMENTED;
-}
-NTSTATUS Camera::SaveState(PDEVICE_OBJECT, DeviceContext*) { return STATUS_SUCCESS; }
-NTSTATUS Camera::RestoreState(PDEVICE_OBJECT, DeviceContext*) { return STATUS_SUCCESS; }
-NTSTATUS Camera::StartCapture(PDEVICE_OBJECT, DeviceContext*, ULONG) { return STATUS_SUCCESS; }
-NTSTATUS Camera::AllocateBandwidth(PDEVICE_OBJECT, DeviceContext*, PULONG rawFrameLength, PVOID,
-                                   ULONG) {
-  if (rawFrameLength != nullptr) *rawFrameLength = 0;
-  return STATUS_SUCCESS;
-}
-NTSTATUS Camera::FreeBandwidth(PDEVICE_OBJECT, DeviceContext*, ULONG) { return STATUS_SUCCESS; }
-NTSTATUS Camera::StopCapture(PDEVICE_OBJECT, DeviceContext*, ULONG) { return STATUS_SUCCESS; }
-NTSTATUS Camera::PollSnapButton() { return STATUS_NOT_IMPLEMENTED; }
-NTSTATUS Camera::GetAutoCloseSettings(UCHAR* enabled, ULONG* longPressPolls) {
-  *enabled = 0;
-  *longPressPolls = 10;
-  return STATUS_SUCCESS;
 }
 NTSTATUS Camera::WriteStatus(PCWSTR, ULONG) { return STATUS_SUCCESS; }
 
@@ -288,4 +262,50 @@ NTSTATUS Camera::RunRegisterList(const RegisterListEntry* list, ULONG count, BOO
 NTSTATUS Camera::ReadRegisterList(HANDLE key, PCWSTR name, ULONG nameLength,
                                   RegisterListEntry** list, ULONG* count) {
   return registers::ReadRegisterList(bufferPool, key, name, nameLength, list, count);
+}
+
+// ---- Setting files ------------------------------------------------------------------------------
+NTSTATUS Camera::LoadSettingFiles() {
+  return settings::LoadSettingFiles(this, bufferPool, &stringTable);
+}
+NTSTATUS Camera::ParseSettingFile(const char* text, ULONG length) {
+  return settings::ParseSettingFile(this, bufferPool, &stringTable, text, length);
+}
+const char* Camera::ReadLine(const char* position, const char* end, char* line, PULONG size) {
+  return settings::ReadLine(position, end, line, size);
+}
+const char* Camera::SkipToLineEnd(const char* position, const char* end) {
+  return settings::SkipToLineEnd(position, end);
+}
+const char* Camera::SkipBlanks(const char* position, const char* end) {
+  return settings::SkipBlanks(position, end);
+}
+ULONG Camera::ReadSectionList(const char* position, const char* end, UCHAR** list,
+                              PULONG listBytes) {
+  return settings::ReadSectionList(bufferPool, position, end, list, listBytes);
+}
+const char* Camera::ReadToken(const char* position, const char* end, char* field, PULONG size,
+                              char delimiter) {
+  return settings::ReadToken(position, end, field, size, delimiter);
+}
+NTSTATUS Camera::ApplyAddRegLine(const char* line, ULONG length) {
+  return settings::ApplyAddRegLine(this, bufferPool, &stringTable, line, length);
+}
+NTSTATUS Camera::LoadStrings(const char* position, const char* end) {
+  return settings::LoadStrings(bufferPool, &stringTable, position, end);
+}
+void Camera::FreeStrings() { settings::FreeStrings(bufferPool, &stringTable); }
+NTSTATUS Camera::ExpandToUnicode(char* field, PULONG length) {
+  return settings::ExpandToUnicode(bufferPool, &stringTable, field, length);
+}
+void Camera::ParseNumber(const char* text, ULONG base, PULONG value) {
+  settings::ParseNumber(text, base, value);
+}
+NTSTATUS Camera::OpenFile(PCWSTR directory, ACCESS_MASK access, ULONG shareAccess,
+                          ULONG createOptions, PCWSTR fileName, PHANDLE handle) {
+  return settings::OpenFile(directory, access, shareAccess, createOptions, fileName, handle);
+}
+NTSTATUS Camera::ReadFile(HANDLE handle, PVOID buffer, ULONG length, PULONG bytesRead,
+                          PLARGE_INTEGER byteOffset) {
+  return settings::ReadFile(handle, buffer, length, bytesRead, byteOffset);
 }

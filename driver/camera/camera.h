@@ -10,14 +10,37 @@
 #include "config/command_block.h"
 #include "config/register_access.h"
 #include "config/register_lists.h"
+#include "config/setting_file_parser.h"
+#include "config/registry_access.h"
 #include "core/buffer_pool.h"
 #include "core/device_context.h"
 
 class ICameraDevice;
 class ICaptureStream;
+class IEventNotifier;
+class IImageProcessor;
+class IPropertySetList;
+class ILowLightControl;
+
+// One register list held by the camera: entries from the persistent pool kind, or null and 0.
+struct CameraRegisterList {
+  RegisterListEntry* entries;
+  ULONG count;
+};
 
 class ICamera : public IUnknown {
  public:
+  // The registry operations that every object reads and writes the registry through.
+  virtual NTSTATUS QueryValue(HANDLE key, PCWSTR name, ULONG nameLength, PVOID data,
+                              PULONG dataLength) = 0;
+  virtual NTSTATUS SetValue(HANDLE key, PCWSTR name, ULONG type, PVOID data, ULONG size) = 0;
+  virtual NTSTATUS EnumerateValueName(HANDLE key, ULONG index, PWSTR name, ULONG size) = 0;
+  virtual NTSTATUS EnumerateSubkeyName(HANDLE key, ULONG index, PWSTR name, ULONG size) = 0;
+  virtual NTSTATUS OpenKey(HANDLE parent, ACCESS_MASK access, PCWSTR path, PHANDLE key) = 0;
+  virtual NTSTATUS CreateKeyPath(HANDLE parent, ACCESS_MASK access, PCWSTR path, PHANDLE key) = 0;
+  virtual NTSTATUS OpenDeviceKey(PHANDLE key) = 0;
+  virtual NTSTATUS DeleteKey(HANDLE key) = 0;
+  virtual NTSTATUS CloseKey(HANDLE handle) = 0;
   // Registers without the lock: used inside the locked operations and during detection.
   virtual NTSTATUS SelectSensor() = 0;
   virtual NTSTATUS ReadRegister(USHORT registerIndex, PUCHAR buffer, PULONG count) = 0;
@@ -25,6 +48,30 @@ class ICamera : public IUnknown {
   virtual NTSTATUS WriteRegisterBlock(USHORT registerIndex, PUCHAR buffer, PULONG count) = 0;
   virtual NTSTATUS ReadSensorRegister(UCHAR sensorRegister, PUCHAR value) = 0;
   virtual NTSTATUS WriteSensorRegister(UCHAR sensorRegister, UCHAR value) = 0;
+  // Streams, capture lists and children, made while the camera is prepared.
+  virtual NTSTATUS CreateStreams() = 0;
+  virtual NTSTATUS LoadUsbCaptureLists() = 0;
+  virtual NTSTATUS LoadSensorCaptureLists() = 0;
+  virtual NTSTATUS CreatePropertySetList() = 0;
+  virtual NTSTATUS CreateEventNotifier() = 0;
+  virtual NTSTATUS CreateLowLightControl() = 0;
+  virtual NTSTATUS CreateKey(HANDLE parent, ACCESS_MASK access, PCWSTR path, PHANDLE key) = 0;
+  virtual NTSTATUS LoadConfiguration() = 0;
+  // Setting files, applied at detection; the parser's steps over the file's text.
+  virtual NTSTATUS LoadSettingFiles() = 0;
+  virtual NTSTATUS ParseSettingFile(const char* text, ULONG length) = 0;
+  virtual const char* ReadLine(const char* position, const char* end, char* line, PULONG size) = 0;
+  virtual const char* SkipToLineEnd(const char* position, const char* end) = 0;
+  virtual const char* SkipBlanks(const char* position, const char* end) = 0;
+  virtual ULONG ReadSectionList(const char* position, const char* end, UCHAR** list,
+                                PULONG listBytes) = 0;
+  virtual const char* ReadToken(const char* position, const char* end, char* field, PULONG size,
+                                char delimiter) = 0;
+  virtual NTSTATUS ApplyAddRegLine(const char* line, ULONG length) = 0;
+  virtual NTSTATUS LoadStrings(const char* position, const char* end) = 0;
+  virtual void FreeStrings() = 0;
+  virtual NTSTATUS ExpandToUnicode(char* field, PULONG length) = 0;
+  virtual void ParseNumber(const char* text, ULONG base, PULONG value) = 0;
 
  protected:
   ~ICamera() = default;
@@ -79,8 +126,9 @@ class ICaptureControl : public IUnknown {
   virtual NTSTATUS CustomPropertyRequest(PVOID request, PVOID reply, ULONG replySize,
                                          BOOLEAN set) = 0;
   virtual NTSTATUS WriteSupportCameraValue(PCWSTR name, ULONG* value) = 0;
-  virtual NTSTATUS RunEnableAutoLaunch() = 0;
-  virtual NTSTATUS RunDisableAutoLaunch() = 0;
+  // The context (or null) is the device whose button polling starts or stops with the list.
+  virtual NTSTATUS RunEnableAutoLaunch(DeviceContext* context) = 0;
+  virtual NTSTATUS RunDisableAutoLaunch(DeviceContext* context) = 0;
   virtual NTSTATUS RunClearSnapButton() = 0;
   virtual NTSTATUS RunResetCamera() = 0;
   virtual NTSTATUS RunEnableSsuspend() = 0;
@@ -119,8 +167,10 @@ class ICaptureControl : public IUnknown {
                                  ULONG streamNumber) = 0;
   virtual NTSTATUS StopCapture(PDEVICE_OBJECT busDevice, DeviceContext* context,
                                ULONG streamNumber) = 0;
-  virtual NTSTATUS PollSnapButton() = 0;
-  virtual NTSTATUS GetAutoCloseSettings(UCHAR* enabled, ULONG* longPressPolls) = 0;
+  // One poll of the snapshot button on behalf of the event notifier's polling of this device.
+  virtual void PollSnapButton(DeviceContext* context) = 0;
+  // Stores "UseGpio0" in *useGpio0 and answers "EnableAutoClose".
+  virtual UCHAR GetAutoCloseSettings(UCHAR* useGpio0) = 0;
   virtual NTSTATUS WriteStatus(PCWSTR name, ULONG value) = 0;
 
  protected:
@@ -128,6 +178,12 @@ class ICaptureControl : public IUnknown {
 };
 
 class IFileReader : public IUnknown {
+ public:
+  virtual NTSTATUS OpenFile(PCWSTR directory, ACCESS_MASK access, ULONG shareAccess,
+                            ULONG createOptions, PCWSTR fileName, PHANDLE handle) = 0;
+  virtual NTSTATUS ReadFile(HANDLE handle, PVOID buffer, ULONG length, PULONG bytesRead,
+                            PLARGE_INTEGER byteOffset) = 0;
+
  protected:
   ~IFileReader() = default;
 };
@@ -143,6 +199,47 @@ class Camera : public Delegating<ICamera, Camera>,
   ~Camera();
 
   NTSTATUS QueryClassInterface(REFGUID iid, void** result);
+  // Returns every register list and the status path copy to the pool.
+  void FreeConfiguration();
+  // Releases the children in their order of going: notifier, property sets, streams, image
+  // processor, low-light control.
+  void ReleaseChildren();
+  void ReleaseStreams();
+  // Writes "AttachedCamera" of "CameraSetting\SupportCamera" (REG_SZ).
+  NTSTATUS WriteAttachedCamera(PCWSTR name);
+  NTSTATUS WriteSupportCameraString(PCWSTR name, PCWSTR text);
+  // The streams as capture control sees them (camera_streams.cpp).
+  bool IsVideoStreamOpen();
+  void ReapplyVideoFormat();
+  NTSTATUS SaveVideoFormat();
+  NTSTATUS OpenStreamFormat(ULONG streamNumber, PVOID format, PULONG rawFrameLength);
+  NTSTATUS CloseStreamFormat(ULONG streamNumber);
+  bool HasStream(ULONG streamNumber);
+  // The property sets as capture control sees them (camera_children.cpp).
+  void RestorePropertyValues();
+  NTSTATUS ShutdownProperties();
+
+  // ICamera: registry (camera_registry.cpp)
+  NTSTATUS QueryValue(HANDLE key, PCWSTR name, ULONG nameLength, PVOID data,
+                      PULONG dataLength) override;
+  NTSTATUS SetValue(HANDLE key, PCWSTR name, ULONG type, PVOID data, ULONG size) override;
+  NTSTATUS EnumerateValueName(HANDLE key, ULONG index, PWSTR name, ULONG size) override;
+  NTSTATUS EnumerateSubkeyName(HANDLE key, ULONG index, PWSTR name, ULONG size) override;
+  NTSTATUS OpenKey(HANDLE parent, ACCESS_MASK access, PCWSTR path, PHANDLE key) override;
+  NTSTATUS CreateKeyPath(HANDLE parent, ACCESS_MASK access, PCWSTR path, PHANDLE key) override;
+  NTSTATUS OpenDeviceKey(PHANDLE key) override;
+  NTSTATUS DeleteKey(HANDLE key) override;
+  NTSTATUS CloseKey(HANDLE handle) override;
+  NTSTATUS CreateKey(HANDLE parent, ACCESS_MASK access, PCWSTR path, PHANDLE key) override;
+
+  // ICamera
+  NTSTATUS CreateStreams() override;
+  NTSTATUS LoadUsbCaptureLists() override;
+  NTSTATUS LoadSensorCaptureLists() override;
+  NTSTATUS CreatePropertySetList() override;
+  NTSTATUS CreateEventNotifier() override;
+  NTSTATUS CreateLowLightControl() override;
+  NTSTATUS LoadConfiguration() override;
 
   // ICamera: registers without the lock
   NTSTATUS SelectSensor() override;
@@ -172,6 +269,28 @@ class Camera : public Delegating<ICamera, Camera>,
   NTSTATUS ReadRegisterList(HANDLE key, PCWSTR name, ULONG nameLength, RegisterListEntry** list,
                             ULONG* count);
 
+  // ICamera: setting files
+  NTSTATUS LoadSettingFiles() override;
+  NTSTATUS ParseSettingFile(const char* text, ULONG length) override;
+  const char* ReadLine(const char* position, const char* end, char* line, PULONG size) override;
+  const char* SkipToLineEnd(const char* position, const char* end) override;
+  const char* SkipBlanks(const char* position, const char* end) override;
+  ULONG ReadSectionList(const char* position, const char* end, UCHAR** list,
+                        PULONG listBytes) override;
+  const char* ReadToken(const char* position, const char* end, char* field, PULONG size,
+                        char delimiter) override;
+  NTSTATUS ApplyAddRegLine(const char* line, ULONG length) override;
+  NTSTATUS LoadStrings(const char* position, const char* end) override;
+  void FreeStrings() override;
+  NTSTATUS ExpandToUnicode(char* field, PULONG length) override;
+  void ParseNumber(const char* text, ULONG base, PULONG value) override;
+
+  // IFileReader
+  NTSTATUS OpenFile(PCWSTR directory, ACCESS_MASK access, ULONG shareAccess, ULONG createOptions,
+                    PCWSTR fileName, PHANDLE handle) override;
+  NTSTATUS ReadFile(HANDLE handle, PVOID buffer, ULONG length, PULONG bytesRead,
+                    PLARGE_INTEGER byteOffset) override;
+
   // ICameraInfo
   ULONG GetDefaultQualityLevel() override;
   void GetDefaultQuantTables(UCHAR* yTable, UCHAR* uvTable) override;
@@ -193,8 +312,8 @@ class Camera : public Delegating<ICamera, Camera>,
   // ICaptureControl
   NTSTATUS CustomPropertyRequest(PVOID request, PVOID reply, ULONG replySize, BOOLEAN set) override;
   NTSTATUS WriteSupportCameraValue(PCWSTR name, ULONG* value) override;
-  NTSTATUS RunEnableAutoLaunch() override;
-  NTSTATUS RunDisableAutoLaunch() override;
+  NTSTATUS RunEnableAutoLaunch(DeviceContext* context) override;
+  NTSTATUS RunDisableAutoLaunch(DeviceContext* context) override;
   NTSTATUS RunClearSnapButton() override;
   NTSTATUS RunResetCamera() override;
   NTSTATUS RunEnableSsuspend() override;
@@ -231,8 +350,8 @@ class Camera : public Delegating<ICamera, Camera>,
                          ULONG streamNumber) override;
   NTSTATUS StopCapture(PDEVICE_OBJECT busDevice, DeviceContext* context,
                        ULONG streamNumber) override;
-  NTSTATUS PollSnapButton() override;
-  NTSTATUS GetAutoCloseSettings(UCHAR* enabled, ULONG* longPressPolls) override;
+  void PollSnapButton(DeviceContext* context) override;
+  UCHAR GetAutoCloseSettings(UCHAR* useGpio0) override;
   NTSTATUS WriteStatus(PCWSTR name, ULONG value) override;
 
   // Fields.
@@ -248,9 +367,54 @@ class Camera : public Delegating<ICamera, Camera>,
   ULONG streamCount;
   ULONG stillSupportType;
   UCHAR supportStillPin;
-  ICameraDevice* device;              // the owning device, no reference
-  IBufferPool* bufferPool;            // no reference
+  ICameraDevice* device;    // the owning device, no reference
+  IBufferPool* bufferPool;  // no reference
   RegisterAccessState registerState;  // registerLock, sensorId, sensorIdProgrammed
+  StringTable stringTable;            // of the setting file being parsed
+
+  // Register lists of the device ("CameraSetting") and of the attached model's key.
+  CameraRegisterList startStream{}, blockStream{}, setUsbWork{}, setUsbInit{}, resetUsb{},
+      disableSystem{}, enableSystem{}, powerOnCamera{}, powerDownCamera{}, disableSsuspend{},
+      enableSsuspend{}, turnOnLed{}, turnOffLed{}, resetCamera{}, enableAutoLaunch{},
+      disableAutoLaunch{}, clearSnapButton{}, cameraSetting{}, usbSetting{},
+      startVidCapCameraSetting{}, startVidCapUsbSetting{}, stopVidCapCameraSetting{},
+      stopVidCapUsbSetting{}, cameraTimeout{};
+  CameraRegisterList checkAutoLaunch{};  // only the first entry is used, as a test
+  DeviceKeyCache deviceKey{};            // deviceKeyHandle, classKeyPath
+  WCHAR cameraName[kRegistryPathChars]{};
+  WCHAR cameraKeyPath[kRegistryPathChars]{};  // the model key, relative to the device key
+  // Children, one reference each.
+  ICaptureStream* videoStream = nullptr;
+  ICaptureStream* stillStream = nullptr;
+  IImageProcessor* imageProcessor = nullptr;
+  IPropertySetList* propertySetList = nullptr;
+  IEventNotifier* eventNotifier = nullptr;
+  ILowLightControl* lowLightControl = nullptr;
+  UCHAR pollingEnabled = 0;
+  UCHAR buttonDown = 0;
+  ULONG sensorWidth = 0;
+  ULONG sensorHeight = 0;
+  ULONG defaultQualityLevel = 2;
+  UCHAR defaultYTable[64]{};
+  UCHAR defaultUvTable[64]{};
+  UCHAR enableAutoClose = 0;
+  ULONG pressCount = 0;
+  UCHAR savedAltSetting = 0;
+  UCHAR currentAltSetting = 0;
+  UCHAR stateSaved = 0;
+  UCHAR addSerialNumber = 0;
+  UCHAR poweredUp = 0;
+  UCHAR powerUpInAllocate = 0;
+  UCHAR powerControl = 0;
+  UCHAR useGpio0 = 0;
+  UCHAR showCameraId = 0;
+  ULONG longPressPolls = 10;
+  KSEMAPHORE propertyLock{};
+  UCHAR propertyLockReady = 0;  // 1 once propertyLock is initialised
+  ULONG userSlots[16]{};
+  PWSTR cameraStatusPath = nullptr;  // persistent copy of "CameraStatusPath", or null
+  UCHAR status2Hkr = 0;
+  UCHAR highSpeed = 0;
 };
 
 NTSTATUS CreateCamera(UnknownBase** result, REFGUID clsid, IUnknown* outer, POOL_TYPE poolType);

@@ -5,6 +5,7 @@
 #include "client_device.h"
 #include "emulated_camera.h"
 #include "host_control.h"
+#include "support/camera_install.h"
 
 namespace {
 
@@ -21,14 +22,14 @@ TEST(DriverImages, BothVariantsLoadSideBySideAndRunADeviceEach) {
   EXPECT_EQ(ibexStatus, STATUS_SUCCESS);
   {
     NTSTATUS status = STATUS_UNSUCCESSFUL;
-    auto first =
-        host::ClientDevice::Open(*lynx, std::make_shared<camemu::EmulatedCamera>(), &status);
+    auto first = host::ClientDevice::Open(*lynx, std::make_shared<camemu::EmulatedCamera>(),
+                                          &status, camera_install::InstallDefaultCamera());
     EXPECT_EQ(status, STATUS_SUCCESS);
-    auto second =
-        host::ClientDevice::Open(*ibex, std::make_shared<camemu::EmulatedCamera>(), &status);
+    auto second = host::ClientDevice::Open(*ibex, std::make_shared<camemu::EmulatedCamera>(),
+                                           &status, camera_install::InstallDefaultCamera());
     EXPECT_EQ(status, STATUS_SUCCESS);
-    auto third =
-        host::ClientDevice::Open(*lynx, std::make_shared<camemu::EmulatedCamera>(), &status);
+    auto third = host::ClientDevice::Open(*lynx, std::make_shared<camemu::EmulatedCamera>(),
+                                          &status, camera_install::InstallDefaultCamera());
     EXPECT_EQ(status, STATUS_SUCCESS);
     EXPECT_EQ(first->Pins().size(), 2u);
     EXPECT_EQ(second->Pins().size(), 2u);

@@ -68,4 +68,14 @@ inline std::u16string InstallDefaultCamera() {
   return name;
 }
 
+// The default model with a version check that every sensor passes (mask 0), for tests that turn
+// the emulated sensor's identification or serial bus knobs.
+inline std::u16string InstallAnySensorCamera() {
+  std::u16string name = FreshDriverKeyName();
+  std::string model = kDefaultModel;
+  model.replace(model.find("hex:42,29,ff,03"), 15, "hex:42,29,00,00");
+  ImportForDriverKey(name, model);
+  return name;
+}
+
 }  // namespace camera_install
