@@ -152,10 +152,6 @@ ULONG Camera::GetStreamInformation(HW_STREAM_INFORMATION** table) {
   return streamCount;
 }
 
-ULONG Camera::GetDeviceProperties(KSPROPERTY_SET** table) {
-  *table = nullptr;
-  return 0;
-}
 
 NTSTATUS Camera::MatchStreamFormat(PKSDATAFORMAT format, ULONG streamNumber) {
   if (format == nullptr || streamNumber >= streamCount) return STATUS_NO_MATCH;
@@ -189,13 +185,6 @@ NTSTATUS Camera::DataIntersection(PHW_STREAM_REQUEST_BLOCK request) {
   return STATUS_SUCCESS;
 }
 
-NTSTATUS Camera::PropertyRequest(BOOLEAN, PKSPROPERTY, ULONG, PVOID, ULONG, PULONG returned) {
-  if (returned != nullptr) *returned = 0;
-  return STATUS_NOT_IMPLEMENTED;
-}
-NTSTATUS Camera::DevicePropertyRequest(BOOLEAN, PHW_STREAM_REQUEST_BLOCK) {
-  return STATUS_NOT_IMPLEMENTED;
-}
 NTSTATUS Camera::WriteStatus(PCWSTR, ULONG) { return STATUS_SUCCESS; }
 
 // ---- Registers ----------------------------------------------------------------------------------

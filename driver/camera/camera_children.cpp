@@ -3,6 +3,7 @@
 #include "camera/camera.h"
 #include "core/event_notifier_interface.h"
 #include "core/image_processor_interface.h"
+#include "props/property_set_list.h"
 
 namespace {
 // The bridge's bus status register; its bit 4 is set on a high-speed bus.
@@ -37,12 +38,17 @@ NTSTATUS Camera::CreatePropertySetList() { return STATUS_SUCCESS; }
 NTSTATUS Camera::CreateEventNotifier() { return STATUS_SUCCESS; }
 NTSTATUS Camera::CreateLowLightControl() { return STATUS_SUCCESS; }
 
-void Camera::RestorePropertyValues() {}
-NTSTATUS Camera::ShutdownProperties() { return STATUS_SUCCESS; }
+// The controls' last values go back to the camera after a power up, and are kept at shutdown.
+void Camera::RestorePropertyValues() {
+  if (propertySetList != nullptr) propertySetList->RestoreAll();
+}
+NTSTATUS Camera::ShutdownProperties() {
+  return propertySetList != nullptr ? propertySetList->SaveAll() : STATUS_INVALID_PARAMETER;
+}
 
 void Camera::ReleaseChildren() {
   ReleaseAndClear(&eventNotifier);
-  ReleaseAndClear(reinterpret_cast<IUnknown**>(&propertySetList));
+  ReleaseAndClear(&propertySetList);
   ReleaseStreams();
   ReleaseAndClear(&imageProcessor);
   ReleaseAndClear(reinterpret_cast<IUnknown**>(&lowLightControl));

@@ -105,7 +105,8 @@ static bool CheckModel(Camera* camera, HANDLE model, PCWSTR modelName, SensorChe
 }
 
 NTSTATUS Camera::DetectCamera() {
-  // Setting files are applied before this point once they are read at detection (LoadSettingFiles).
+  // Setting files may add or change model keys, so they go in before any model key is read.
+  LoadSettingFiles();
   RunEnableSystem();
   Wait(100);
   RunSetUsbInit();
