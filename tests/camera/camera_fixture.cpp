@@ -6,10 +6,12 @@
 #include "support/camera_install.h"
 
 NTSTATUS CameraTest::Start(const std::string& registryText, const std::vector<std::string>& knobs) {
-  verifier_ = std::make_unique<host::ScopedVerifierCapture>();
   NTSTATUS status = STATUS_UNSUCCESSFUL;
-  image_ = host::DriverImage::FromEntryPoint(DriverEntry, &status);
-  EXPECT_EQ(status, STATUS_SUCCESS);
+  if (image_ == nullptr) {
+    verifier_ = std::make_unique<host::ScopedVerifierCapture>();
+    image_ = host::DriverImage::FromEntryPoint(DriverEntry, &status);
+    EXPECT_EQ(status, STATUS_SUCCESS);
+  }
   driverKeyName_ = camera_install::FreshDriverKeyName();
   std::string error = camera_install::ImportForDriverKey(driverKeyName_, registryText);
   EXPECT_EQ(error, "");

@@ -20,8 +20,9 @@ class CameraTest : public testing::Test {
  protected:
   void TearDown() override;
 
-  // Installs the registry text (keys start with "[KEY", the driver key) and starts the device;
-  // returns the start's status. The camera is reached only when the start succeeded.
+  // Installs the registry text (keys start with "[KEY", the driver key) and starts the device
+  // (the driver image is loaded by the first start of a test); returns the start's status. The
+  // camera is reached only when the start succeeded.
   NTSTATUS Start(const std::string& registryText, const std::vector<std::string>& knobs = {});
   // Uninitialises the device and releases everything the test held.
   void Stop();

@@ -94,4 +94,31 @@ TEST_F(CameraTest, MissingSettingsKeepTheDefaults) {
   EXPECT_EQ(uv[63], 4);
 }
 
+// Whatever allocation of the start fails (creation, configuration, detection, preparation), the
+// device either starts or fails its start, and nothing is left behind (the test main checks).
+TEST_F(CameraTest, EveryAllocationOfTheStartFailsCleanly) {
+  const std::string registry = R"([KEY\CameraSetting]
+"SupportStillPin"=dword:1
+"CameraStatusPath"="\Registry\Machine\Software\CameraStatus"
+"EnableSystem"=hex:30,01,ff
+)" + Model("Wrong", "42,29,ff,07") +
+                               Model("Right", "42,29,ff,03");
+  ASSERT_EQ(Start(registry), STATUS_SUCCESS);
+  Stop();
+  const uint64_t before = host::AllocationCount();
+  ASSERT_EQ(Start(registry), STATUS_SUCCESS);
+  Stop();
+  const uint64_t count = host::AllocationCount() - before;
+  EXPECT_GT(count, 5u);
+  for (uint64_t n = 1; n <= count; ++n) {
+    host::FailAllocationNumber(n);
+    NTSTATUS status = Start(registry);
+    if (!NT_SUCCESS(status)) {
+      EXPECT_EQ(device_->Pins().size(), 0u) << "allocation " << n;
+    }
+    Stop();
+    host::ClearAllocationFaults();
+  }
+}
+
 }  // namespace
