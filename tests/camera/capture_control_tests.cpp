@@ -127,6 +127,34 @@ TEST_F(CaptureControl, SavedStateShutsDownOnceAndRestoresOnce) {
   EXPECT_EQ(TakeWrites(), Writes{});
 }
 
+// At full speed a model's "FullSpeed" key replaces all four capture lists, even those it lacks.
+TEST_F(CaptureControl, FullSpeedKeyReplacesTheCaptureListsWhole) {
+  const std::string fullSpeed = R"(
+[KEY\CameraSetting\SupportCamera\Model\FullSpeed]
+"StartVidCapUsbSetting"=hex:43,01,ff
+)";
+  ASSERT_EQ(Start(Lists() + fullSpeed, {"speed=full"}), STATUS_SUCCESS);
+  EXPECT_EQ(camera_->IsHighSpeed(), 0);
+  camera_->StartCapture(nullptr, context_, 1);
+  EXPECT_EQ(TakeWrites(), Writes{"B 43"});
+  camera_->StopCapture(nullptr, context_, 1);
+  EXPECT_EQ(TakeWrites(), Writes{});
+  // UsbSetting and CameraSetting still come from the model key.
+  camera_->PowerUp();
+  EXPECT_EQ(TakeWrites(), kFullPowerUp);
+}
+
+TEST_F(CaptureControl, HighSpeedKeepsTheModelsCaptureLists) {
+  const std::string fullSpeed = R"(
+[KEY\CameraSetting\SupportCamera\Model\FullSpeed]
+"StartVidCapUsbSetting"=hex:43,01,ff
+)";
+  ASSERT_EQ(Start(Lists() + fullSpeed), STATUS_SUCCESS);
+  EXPECT_EQ(camera_->IsHighSpeed(), 1);
+  camera_->StartCapture(nullptr, context_, 1);
+  EXPECT_EQ(TakeWrites(), (Writes{StartUsb, StartSensor}));
+}
+
 // Counts the signals of the poll; the camera's notifier for the length of a test.
 class SignalCounter : public IEventNotifier {
  public:
