@@ -13,6 +13,53 @@ NTSTATUS ClientPin::SetState(KSSTATE state) {
       [&](HW_STREAM_REQUEST_BLOCK& request) { request.CommandData.StreamState = state; });
 }
 
+ClientPin::~ClientPin() { EndReads(); }
+
+NTSTATUS ClientPin::QueueRead(uint8_t* buffer, ULONG size) {
+  auto read = std::make_unique<PendingRead>();
+  read->header.Size = sizeof(KSSTREAM_HEADER) + sizeof(KS_FRAME_INFO);
+  read->header.Data = buffer;
+  read->header.FrameExtent = size;
+  read->request.Command = SRB_READ_DATA;
+  read->request.NumberOfBuffers = 1;
+  read->request.CommandData.DataBufferArray = &read->header;
+  device_->BeginDataRequest(stream_, &read->request);
+  NTSTATUS status = read->request.Status;
+  reads_.push_back(std::move(read));
+  return status;
+}
+
+NTSTATUS ClientPin::ReadFrame(FrameRead* frame, uint32_t busFrameLimit) {
+  *frame = {};
+  if (reads_.empty()) return STATUS_NOT_FOUND;
+  PendingRead& read = *reads_.front();
+  NTSTATUS status = read.request.Status;
+  if (status == STATUS_PENDING) {
+    status = RunUntilReadCompletes(device_->classDevice(), &read.request, busFrameLimit);
+    if (status == STATUS_PENDING || read.request.Status == STATUS_PENDING) {
+      return STATUS_INVALID_DEVICE_STATE;
+    }
+  }
+  frame->buffer = static_cast<uint8_t*>(read.header.Data);
+  frame->bytes = read.header.DataUsed;
+  frame->sequence = read.info.PictureNumber;
+  frame->dropCount = read.info.DropCount;
+  frame->presentationTime = read.header.PresentationTime.Time;
+  frame->flags = read.header.OptionsFlags;
+  device_->EndDataRequest(&read.request);
+  reads_.pop_front();
+  return status;
+}
+
+StreamCounts ClientPin::Counts() const {
+  return StreamCountsOf(device_->classDevice(), stream_->object());
+}
+
+void ClientPin::EndReads() {
+  for (auto& read : reads_) device_->EndDataRequest(&read->request);
+  reads_.clear();
+}
+
 NTSTATUS ClientPin::FormatRequest(ULONG command, const std::vector<uint8_t>& format) {
   if (format.size() < sizeof(KSDATAFORMAT)) return STATUS_BUFFER_TOO_SMALL;
   std::vector<uint8_t> copy(format);
@@ -89,6 +136,7 @@ NTSTATUS ClientDevice::ClosePin(ClientPin* pin) {
   for (auto it = pins_.begin(); it != pins_.end(); ++it) {
     if (it->get() == pin) {
       NTSTATUS status = stream_->CloseStream(pin->stream_);
+      pin->EndReads();
       pins_.erase(it);
       return status;
     }

@@ -5,6 +5,7 @@
 // only this API.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,9 +24,33 @@ struct PinDescription {
   std::vector<std::vector<uint8_t>> dataRanges;  // each a whole KSDATARANGE with its tail
 };
 
+// One completed read: a frame in the application's buffer.
+struct FrameRead {
+  uint8_t* buffer = nullptr;      // the buffer given to QueueRead
+  ULONG bytes = 0;                // bytes of the frame in it
+  int64_t sequence = 0;           // picture number: frames the stream ended before this one
+  int64_t dropCount = 0;          // frames lost so far (abandoned by the camera or found no read)
+  LONGLONG presentationTime = 0;  // 100 ns since the pin started running
+  ULONG flags = 0;                // KSSTREAM_HEADER_OPTIONSF_*
+};
+
 class ClientPin {
  public:
+  ~ClientPin();
+  ClientPin(const ClientPin&) = delete;
+  ClientPin& operator=(const ClientPin&) = delete;
+
   NTSTATUS SetState(KSSTATE state);
+  // Queues a read (SRB_READ_DATA) into the caller's buffer, which must stay valid until the read
+  // comes back from ReadFrame or the pin closes. STATUS_PENDING when queued; a read the framework
+  // refuses (bad buffer, stopped pin) is answered at once and ReadFrame returns that answer.
+  NTSTATUS QueueRead(uint8_t* buffer, ULONG size);
+  // Waits for the oldest queued read, running the bus as the clock allows (at most busFrameLimit
+  // 1 ms bus frames). The read leaves the queue unless STATUS_INVALID_DEVICE_STATE says the pin
+  // does not run. STATUS_NOT_FOUND when nothing is queued.
+  NTSTATUS ReadFrame(FrameRead* frame, uint32_t busFrameLimit = 5000);
+  size_t QueuedReads() const { return reads_.size(); }
+  StreamCounts Counts() const;
   NTSTATUS ProposeFormat(const std::vector<uint8_t>& format);
   NTSTATUS SetFormat(const std::vector<uint8_t>& format);
   NTSTATUS GetFormat();
@@ -36,8 +61,17 @@ class ClientPin {
   ClientPin(StreamClassDevice* device, StreamClassStream* stream)
       : device_(device), stream_(stream) {}
   NTSTATUS FormatRequest(ULONG command, const std::vector<uint8_t>& format);
+  // Ends every read (the framework has answered them all once the pin is closed).
+  void EndReads();
+
+  struct PendingRead {
+    HW_STREAM_REQUEST_BLOCK request;
+    KSSTREAM_HEADER header;
+    KS_FRAME_INFO info;  // follows the header, as the stream header's Size says
+  };
   StreamClassDevice* device_;
   StreamClassStream* stream_;
+  std::deque<std::unique_ptr<PendingRead>> reads_;
 };
 
 class ClientDevice {

@@ -117,6 +117,18 @@ NTSTATUS StreamClassDevice::SendStreamRequest(
   return request.Status;
 }
 
+void StreamClassDevice::BeginDataRequest(StreamClassStream* stream,
+                                         HW_STREAM_REQUEST_BLOCK* request) {
+  request->SizeOfThisPacket = sizeof(*request);
+  request->Status = STATUS_PENDING;
+  request->HwDeviceExtension = extension();
+  request->StreamObject = stream->object();
+  Track(request);
+  stream->object()->ReceiveDataPacket(request);
+}
+
+void StreamClassDevice::EndDataRequest(HW_STREAM_REQUEST_BLOCK* request) { Untrack(request); }
+
 NTSTATUS StreamClassDevice::Start() {
   PORT_CONFIGURATION_INFORMATION configuration = {};
   configuration.SizeOfThisPacket = sizeof(configuration);

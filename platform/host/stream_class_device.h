@@ -56,6 +56,12 @@ class StreamClassDevice {
   NTSTATUS SendStreamRequest(StreamClassStream* stream, ULONG command,
                              const std::function<void(HW_STREAM_REQUEST_BLOCK&)>& prepare);
 
+  // Hands a data request (SRB_READ_DATA) to the stream's data routine and returns at once; the
+  // request block and its buffers must live until the driver completes it, maybe much later.
+  // EndDataRequest then checks that it was completed exactly once and stops tracking it.
+  void BeginDataRequest(StreamClassStream* stream, HW_STREAM_REQUEST_BLOCK* request);
+  void EndDataRequest(HW_STREAM_REQUEST_BLOCK* request);
+
   NTSTATUS OpenStream(ULONG streamNumber, const std::vector<uint8_t>& format,
                       StreamClassStream** stream);
   NTSTATUS CloseStream(StreamClassStream* stream);

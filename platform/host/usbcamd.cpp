@@ -3,10 +3,13 @@
 #include "usbcamd.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "host_control.h"
 #include "io_manager.h"
@@ -23,6 +26,26 @@ struct Registration {
   ULONG frameContextSize = 0;
 };
 
+// The isochronous side of a stream: the buffers that packets are assembled in (allocated when the
+// stream first runs and kept, never per frame), the frame being built, and the counts that the
+// stream headers report.
+struct IsochronousState {
+  std::vector<uint8_t> raw;
+  std::vector<uint8_t> frameContext;
+  std::vector<uint8_t> packet;
+  bool frameOpen = false;  // a frame-complete packet has started the frame being built
+  ULONG rawUsed = 0;
+  ULONG framePackets = 0;
+  ULONG frameFlags = 0;       // packet flags gathered over the frame
+  LONGLONG runStart = 0;      // platform time the stream started running (100 ns)
+  uint64_t busFramesRun = 0;  // bus frames since it started running
+  int64_t framesEnded = 0;    // frames ended since the stream first ran: the picture number
+  int64_t framesUnread = 0;   // complete frames that found no read pending
+  int64_t framesDropped = 0;  // frames the packet callback asked to drop
+  int64_t lastDelivered = -1;
+  NTSTATUS failure = STATUS_SUCCESS;  // the bus's answer once it failed
+};
+
 struct FrameworkStream {
   ULONG rawFrameLength = 0;  // what the bandwidth callback asked for
   PSTREAM_RECEIVE_PACKET control = nullptr;
@@ -30,6 +53,9 @@ struct FrameworkStream {
   std::vector<uint8_t> format;
   KSSTATE state = KSSTATE_STOP;
   ULONG number = 0;
+  HW_STREAM_OBJECT* object = nullptr;
+  std::deque<PHW_STREAM_REQUEST_BLOCK> reads;  // pending SRB_READ_DATA, oldest first
+  IsochronousState iso;
 };
 
 struct EventWait {
@@ -155,6 +181,36 @@ NTSTATUS StartDevice(FrameworkDevice* device, PHW_STREAM_REQUEST_BLOCK request) 
   return device->data->CamInitialize(device->physicalDevice, context);
 }
 
+// Sizes the stream's assembly buffers for its raw frame length, once: a later run reuses them
+// unless the driver asks for a larger frame.
+void PrepareIsochronous(FrameworkDevice* device, FrameworkStream& stream) {
+  // A raw frame as large as the driver asked for, or a 640 x 480 packed frame when it did not say.
+  constexpr ULONG kDefaultRawLength = 640 * 480 * 2;
+  IsochronousState& iso = stream.iso;
+  const size_t rawLength = stream.rawFrameLength != 0 ? stream.rawFrameLength : kDefaultRawLength;
+  if (iso.raw.size() < rawLength) iso.raw.assign(rawLength, 0);
+  iso.frameContext.assign(device->registration.frameContextSize, 0);
+  if (iso.packet.empty()) iso.packet.assign(0x10000, 0);
+  iso.frameOpen = false;
+  iso.rawUsed = 0;
+  iso.busFramesRun = 0;
+  iso.runStart = Now100ns();
+  iso.failure = STATUS_SUCCESS;
+}
+
+void CompleteRead(PHW_STREAM_REQUEST_BLOCK read, NTSTATUS status) {
+  read->Status = status;
+  StreamClassStreamNotification(StreamRequestComplete, read->StreamObject, read);
+}
+
+void CancelReads(FrameworkStream& stream, NTSTATUS status) {
+  while (!stream.reads.empty()) {
+    PHW_STREAM_REQUEST_BLOCK read = stream.reads.front();
+    stream.reads.pop_front();
+    CompleteRead(read, status);
+  }
+}
+
 // Moves a stream between states: bandwidth and capture start on the way to run and stop on the
 // way back.
 NTSTATUS SetStreamState(FrameworkDevice* device, PVOID context, FrameworkStream& stream,
@@ -167,6 +223,7 @@ NTSTATUS SetStreamState(FrameworkDevice* device, PVOID context, FrameworkStream&
                                                   stream.format.data(), stream.number);
     if (!NT_SUCCESS(status)) return status;
     stream.rawFrameLength = rawLength;
+    PrepareIsochronous(device, stream);
     device->journal.push_back("CamStartCaptureEx");
     status = device->data->CamStartCaptureEx(device->physicalDevice, context, stream.number);
     if (!NT_SUCCESS(status)) {
@@ -175,6 +232,8 @@ NTSTATUS SetStreamState(FrameworkDevice* device, PVOID context, FrameworkStream&
       return status;
     }
   } else if (state != KSSTATE_RUN && stream.state == KSSTATE_RUN) {
+    // The transfers end first; reads still waiting go back to the application.
+    CancelReads(stream, STATUS_CANCELLED);
     device->journal.push_back("CamStopCaptureEx");
     device->data->CamStopCaptureEx(device->physicalDevice, context, stream.number);
     device->journal.push_back("CamFreeBandwidthEx");
@@ -219,7 +278,27 @@ VOID NTAPI StreamData(PHW_STREAM_REQUEST_BLOCK request) {
     found->second.data(request, context, &completed);
     if (completed) return;
   }
-  CompleteStream(request, STATUS_NOT_IMPLEMENTED);
+  if (found == device->streams.end() || request->Command != SRB_READ_DATA) {
+    CompleteStream(request, STATUS_NOT_IMPLEMENTED);
+    return;
+  }
+  // A read waits for a frame; its buffer is the stream header's, checked before it is queued.
+  FrameworkStream& stream = found->second;
+  const KSSTREAM_HEADER* header = request->CommandData.DataBufferArray;
+  if (request->NumberOfBuffers < 1 || header == nullptr || header->Size < sizeof(KSSTREAM_HEADER) ||
+      header->Data == nullptr || header->FrameExtent == 0) {
+    CompleteStream(request, STATUS_INVALID_PARAMETER);
+    return;
+  }
+  if (stream.state == KSSTATE_STOP) {
+    CompleteStream(request, STATUS_INVALID_DEVICE_STATE);
+    return;
+  }
+  if (!NT_SUCCESS(stream.iso.failure) || device->removed) {
+    CompleteStream(request, device->removed ? STATUS_DEVICE_NOT_CONNECTED : stream.iso.failure);
+    return;
+  }
+  stream.reads.push_back(request);
 }
 
 NTSTATUS NTAPI WaitOnDeviceEvent(PVOID context, ULONG pipeIndex, PVOID buffer, ULONG bufferLength,
@@ -326,6 +405,7 @@ void Process(PHW_STREAM_REQUEST_BLOCK request) {
       stream.control = routine(request->StreamObject->ReceiveControlPacket);
       stream.data = routine(request->StreamObject->ReceiveDataPacket);
       stream.number = request->StreamObject->StreamNumber;
+      stream.object = request->StreamObject;
       const auto* bytes = reinterpret_cast<const uint8_t*>(request->CommandData.OpenFormat);
       stream.format.assign(bytes, bytes + request->CommandData.OpenFormat->FormatSize);
       if (stream.control == nullptr || stream.data == nullptr) {
@@ -342,6 +422,7 @@ void Process(PHW_STREAM_REQUEST_BLOCK request) {
       auto found = device->streams.find(request->StreamObject);
       if (found != device->streams.end()) {
         SetStreamState(device, context, found->second, KSSTATE_STOP);
+        CancelReads(found->second, STATUS_CANCELLED);
         device->streams.erase(found);
       }
       Complete(request, STATUS_SUCCESS);
@@ -350,6 +431,8 @@ void Process(PHW_STREAM_REQUEST_BLOCK request) {
     }
     case SRB_SURPRISE_REMOVAL:
       device->removed = true;
+      for (auto& [object, stream] : device->streams)
+        CancelReads(stream, STATUS_DEVICE_NOT_CONNECTED);
       device->eventWait.active = false;
       Complete(request, STATUS_SUCCESS);
       return;
@@ -406,83 +489,208 @@ VOID NTAPI FrameworkReceivePacket(PHW_STREAM_REQUEST_BLOCK request) {
 
 }  // namespace
 
+namespace {
+
+FrameworkStream* RunningStream(FrameworkDevice* device) {
+  for (auto& [object, candidate] : device->streams) {
+    if (candidate.state == KSSTATE_RUN) return &candidate;
+  }
+  return nullptr;
+}
+
+void StartFrame(FrameworkDevice* device, PVOID context, FrameworkStream& stream) {
+  IsochronousState& iso = stream.iso;
+  std::fill(iso.frameContext.begin(), iso.frameContext.end(), 0);
+  ULONG frameLength = 0;
+  device->data->CamNewVideoFrameEx(context, iso.frameContext.data(), stream.number, &frameLength);
+  iso.frameOpen = true;
+  iso.rawUsed = 0;
+  iso.framePackets = 0;
+  iso.frameFlags = 0;
+}
+
+// The frame being built has ended: the oldest read gets it through the raw-frame callback at
+// PASSIVE_LEVEL, or, with no read pending, it is counted and thrown away.
+void EndFrame(FrameworkDevice* device, PVOID context, FrameworkStream& stream,
+              IsochronousRun* run) {
+  IsochronousState& iso = stream.iso;
+  const int64_t picture = iso.framesEnded++;
+  if ((iso.frameFlags & USBCAMD_PROCESSPACKETEX_DropFrame) != 0) {
+    ++iso.framesDropped;
+    ++run->droppedFrames;
+    return;
+  }
+  ++run->frames;
+  if (stream.reads.empty()) {
+    ++iso.framesUnread;
+    ++run->framesUnread;
+    return;
+  }
+  PHW_STREAM_REQUEST_BLOCK read = stream.reads.front();
+  stream.reads.pop_front();
+  KSSTREAM_HEADER* header = read->CommandData.DataBufferArray;
+  ULONG bytesReturned = 0;
+  {
+    KIRQL previous = KeGetCurrentIrql();
+    if (previous != PASSIVE_LEVEL) KeLowerIrql(PASSIVE_LEVEL);
+    device->data->CamProcessRawVideoFrameEx(
+        device->physicalDevice, context, iso.frameContext.data(), header->Data, header->FrameExtent,
+        iso.raw.data(), static_cast<ULONG>(iso.raw.size()), iso.framePackets, &bytesReturned,
+        iso.rawUsed, stream.number);
+    if (previous != PASSIVE_LEVEL) {
+      KIRQL ignored;
+      KeRaiseIrql(previous, &ignored);
+    }
+  }
+  // The driver's count cannot claim more than the buffer holds.
+  header->DataUsed = bytesReturned < header->FrameExtent ? bytesReturned : header->FrameExtent;
+  header->PresentationTime.Time = Now100ns() - iso.runStart;
+  header->PresentationTime.Numerator = 1;
+  header->PresentationTime.Denominator = 1;
+  header->OptionsFlags = KSSTREAM_HEADER_OPTIONSF_TIMEVALID | KSSTREAM_HEADER_OPTIONSF_SPLICEPOINT;
+  if (iso.lastDelivered >= 0 && picture != iso.lastDelivered + 1) {
+    header->OptionsFlags |= KSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY;
+  }
+  iso.lastDelivered = picture;
+  if (header->Size >= sizeof(KSSTREAM_HEADER) + sizeof(KS_FRAME_INFO)) {
+    auto* info = reinterpret_cast<KS_FRAME_INFO*>(header + 1);
+    info->ExtendedHeaderSize = sizeof(KS_FRAME_INFO);
+    info->PictureNumber = picture;
+    info->DropCount = iso.framesUnread + iso.framesDropped;
+  }
+  read->ActualBytesTransferred = header->DataUsed;
+  ++run->delivered;
+  CompleteRead(read, STATUS_SUCCESS);
+}
+
+// One 1 ms bus frame of the running stream: one packet through the packet callback at
+// DISPATCH_LEVEL, its valid bytes into the raw frame, and the frame's end when the callback says
+// that this packet starts the next one.
+bool RunBusFrame(FrameworkDevice* device, PVOID context, FrameworkStream& stream,
+                 IsochronousRun* run) {
+  IsochronousState& iso = stream.iso;
+  uint32_t length = 0;
+  UsbResult result =
+      device->usb->ReadIsochronousPacket(device->busFrameNumber++, iso.packet.data(),
+                                         static_cast<uint32_t>(iso.packet.size()), &length);
+  ++iso.busFramesRun;
+  if (result != UsbResult::Ok) {
+    run->status = iso.failure = FromUsb(result);
+    CancelReads(stream, iso.failure);
+    return false;
+  }
+  ScopedIrql dispatch(DISPATCH_LEVEL);
+  USBD_ISO_PACKET_DESCRIPTOR descriptor = {0, length, USBD_STATUS_SUCCESS};
+  BOOLEAN frameComplete = FALSE;
+  ULONG flags = 0;
+  ULONG validOffset = 0;
+  ULONG valid = device->data->CamProcessUSBPacketEx(
+      device->physicalDevice, context, iso.frameContext.data(), nullptr, nullptr, &descriptor,
+      iso.packet.data(), &frameComplete, &flags, &validOffset);
+  ++run->packets;
+  if ((flags & USBCAMD_PROCESSPACKETEX_DropFrame) != 0) {
+    // The camera abandoned the frame: it ends here, and nothing is kept until the next starts.
+    if (iso.frameOpen) {
+      iso.frameFlags |= flags;
+      EndFrame(device, context, stream, run);
+    }
+    iso.frameOpen = false;
+    return true;
+  }
+  if (frameComplete) {
+    if (iso.frameOpen) EndFrame(device, context, stream, run);
+    StartFrame(device, context, stream);
+  }
+  if (!iso.frameOpen) return true;
+  ++iso.framePackets;
+  iso.frameFlags |= flags;
+  // The callback's count and offset are checked against the packet and the raw frame's room.
+  if (validOffset <= length && valid <= length - validOffset) {
+    const ULONG room = static_cast<ULONG>(iso.raw.size()) - iso.rawUsed;
+    const ULONG take = valid < room ? valid : room;
+    memcpy(iso.raw.data() + iso.rawUsed, iso.packet.data() + validOffset, take);
+    iso.rawUsed += take;
+  }
+  return true;
+}
+
+constexpr LONGLONG kBusFrame100ns = 10000;  // 1 ms
+
+}  // namespace
+
 IsochronousRun RunIsochronous(DEVICE_OBJECT* classDevice, uint32_t busFrames) {
   IsochronousRun run;
   FrameworkDevice* device = Slot(classDevice->DeviceExtension);
   if (device == nullptr || device->usb == nullptr || device->removed) return run;
-  FrameworkStream* stream = nullptr;
-  for (auto& [object, candidate] : device->streams) {
-    if (candidate.state == KSSTATE_RUN) stream = &candidate;
-  }
+  FrameworkStream* stream = RunningStream(device);
   if (stream == nullptr) return run;
   PVOID context = ContextOf(classDevice->DeviceExtension);
-  // A raw frame as large as the driver asked for, or one bus frame's worth of packets per
-  // millisecond of a 30 fps frame when it did not say.
-  constexpr ULONG kDefaultRawLength = 640 * 480 * 2;
-  const ULONG rawCapacity =
-      stream->rawFrameLength != 0 ? stream->rawFrameLength : kDefaultRawLength;
-  std::vector<uint8_t> raw(rawCapacity);
-  std::vector<uint8_t> frameContext(device->registration.frameContextSize);
-  std::vector<uint8_t> packet(0x10000);
-  bool frameOpen = false;
-  ULONG frameLength = 0;
-  ULONG rawUsed = 0;
-  ULONG framePackets = 0;
-  ULONG packetFlags = 0;
   for (uint32_t frame = 0; frame < busFrames; ++frame) {
-    ScopedIrql dispatch(DISPATCH_LEVEL);
-    if (!frameOpen) {
-      std::fill(frameContext.begin(), frameContext.end(), 0);
-      frameLength = 0;
-      device->data->CamNewVideoFrameEx(context, frameContext.data(), stream->number, &frameLength);
-      frameOpen = true;
-      rawUsed = 0;
-      framePackets = 0;
-      packetFlags = 0;
-    }
-    uint32_t length = 0;
-    UsbResult result = device->usb->ReadIsochronousPacket(
-        device->busFrameNumber++, packet.data(), static_cast<uint32_t>(packet.size()), &length);
-    if (result != UsbResult::Ok) {
-      run.status = FromUsb(result);
-      break;
-    }
-    USBD_ISO_PACKET_DESCRIPTOR descriptor = {0, length, USBD_STATUS_SUCCESS};
-    BOOLEAN frameComplete = FALSE;
-    ULONG flags = 0;
-    ULONG validOffset = 0;
-    ULONG valid = device->data->CamProcessUSBPacketEx(
-        device->physicalDevice, context, frameContext.data(), nullptr, nullptr, &descriptor,
-        packet.data(), &frameComplete, &flags, &validOffset);
-    ++run.packets;
-    ++framePackets;
-    packetFlags |= flags;
-    // The callback's count and offset are checked against the packet and the raw frame's room.
-    if (validOffset <= length && valid <= length - validOffset) {
-      ULONG room = rawCapacity - rawUsed;
-      ULONG take = valid < room ? valid : room;
-      memcpy(raw.data() + rawUsed, packet.data() + validOffset, take);
-      rawUsed += take;
-    }
-    if (!frameComplete) continue;
-    frameOpen = false;
-    if ((packetFlags & USBCAMD_PROCESSPACKETEX_DropFrame) != 0) {
-      ++run.droppedFrames;
-      continue;
-    }
-    KeLowerIrql(PASSIVE_LEVEL);
-    std::vector<uint8_t> image(frameLength);
-    ULONG bytesReturned = 0;
-    device->data->CamProcessRawVideoFrameEx(device->physicalDevice, context, frameContext.data(),
-                                            image.empty() ? nullptr : image.data(), frameLength,
-                                            raw.data(), rawCapacity, framePackets, &bytesReturned,
-                                            rawUsed, stream->number);
-    KIRQL ignored;
-    KeRaiseIrql(DISPATCH_LEVEL, &ignored);
-    ++run.frames;
+    if (!RunBusFrame(device, context, *stream, &run)) break;
   }
   if (run.packets != 0) device->journal.push_back("CamProcessUSBPacketEx");
   return run;
+}
+
+NTSTATUS RunUntilReadCompletes(DEVICE_OBJECT* classDevice, PHW_STREAM_REQUEST_BLOCK read,
+                               uint32_t busFrameLimit) {
+  FrameworkDevice* device = Slot(classDevice->DeviceExtension);
+  if (device == nullptr) return STATUS_NO_SUCH_DEVICE;
+  PVOID context = ContextOf(classDevice->DeviceExtension);
+  auto found = device->streams.find(read->StreamObject);
+  if (found == device->streams.end()) return read->Status;
+  FrameworkStream& stream = found->second;
+  IsochronousRun run;
+  uint32_t waited = 0;
+  const bool realTime = GetClockMode() == ClockMode::Real;
+  while (read->Status == STATUS_PENDING) {
+    if (stream.state != KSSTATE_RUN || device->removed || device->usb == nullptr) {
+      return STATUS_INVALID_DEVICE_STATE;
+    }
+    if (waited++ >= busFrameLimit) {
+      // Nothing came: the read goes back to the application instead of waiting for ever.
+      auto position = std::find(stream.reads.begin(), stream.reads.end(), read);
+      if (position != stream.reads.end()) stream.reads.erase(position);
+      CompleteRead(read, STATUS_IO_TIMEOUT);
+      break;
+    }
+    if (realTime) {
+      // The camera does not wait for the application: every bus frame that fell due while it was
+      // away runs now, and frames that find no read pending are lost.
+      const uint64_t due =
+          static_cast<uint64_t>((Now100ns() - stream.iso.runStart) / kBusFrame100ns);
+      while (stream.iso.busFramesRun < due && NT_SUCCESS(stream.iso.failure)) {
+        if (!RunBusFrame(device, context, stream, &run)) break;
+      }
+      if (read->Status != STATUS_PENDING || !NT_SUCCESS(stream.iso.failure)) break;
+      const LONGLONG next = stream.iso.runStart + static_cast<LONGLONG>(due + 1) * kBusFrame100ns;
+      const LONGLONG wait = next - Now100ns();
+      if (wait > 0) std::this_thread::sleep_for(std::chrono::nanoseconds(wait * 100));
+    } else {
+      if (!RunBusFrame(device, context, stream, &run)) break;
+      AdvanceVirtualTime(kBusFrame100ns);
+    }
+  }
+  if (run.packets != 0 &&
+      (device->journal.empty() || device->journal.back() != "CamProcessUSBPacketEx")) {
+    device->journal.push_back("CamProcessUSBPacketEx");
+  }
+  return read->Status;
+}
+
+StreamCounts StreamCountsOf(DEVICE_OBJECT* classDevice, HW_STREAM_OBJECT* object) {
+  StreamCounts counts;
+  FrameworkDevice* device = Slot(classDevice->DeviceExtension);
+  if (device == nullptr) return counts;
+  auto found = device->streams.find(object);
+  if (found == device->streams.end()) return counts;
+  const IsochronousState& iso = found->second.iso;
+  counts.framesEnded = iso.framesEnded;
+  counts.framesUnread = iso.framesUnread;
+  counts.framesDropped = iso.framesDropped;
+  counts.readsPending = found->second.reads.size();
+  counts.busFrames = iso.busFramesRun;
+  return counts;
 }
 
 FrameworkState FrameworkStateOf(DEVICE_OBJECT* classDevice) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kernel_io.h"
+#include "stream_class.h"
 
 namespace host {
 
@@ -28,16 +29,43 @@ FrameworkState FrameworkStateOf(DEVICE_OBJECT* classDevice);
 bool DeliverDeviceEvent(DEVICE_OBJECT* classDevice);
 
 struct IsochronousRun {
-  uint64_t packets = 0;              // packets handed to the packet callback
-  uint64_t frames = 0;               // complete frames handed to the raw-frame callback
-  uint64_t droppedFrames = 0;        // frames the packet callback asked to drop
+  uint64_t packets = 0;        // packets handed to the packet callback
+  uint64_t frames = 0;         // complete frames
+  uint64_t delivered = 0;      // of those, frames handed to a read through the raw-frame callback
+  uint64_t framesUnread = 0;   // of those, frames that found no read pending
+  uint64_t droppedFrames = 0;  // frames the packet callback asked to drop
   NTSTATUS status = STATUS_SUCCESS;  // the bus's answer when it stopped the run early
 };
 
+// A read that no frame reached within its limit.
+constexpr NTSTATUS STATUS_IO_TIMEOUT = static_cast<NTSTATUS>(0xC00000B5);
+// A read on a stream that is stopped, or a wait on one that does not run.
+constexpr NTSTATUS STATUS_INVALID_DEVICE_STATE = static_cast<NTSTATUS>(0xC0000184);
+
 // Runs the isochronous data pipe of the device's running stream for the given number of bus frames
-// (1 ms each): the new-frame callback at the start of each frame, the packet callback at
-// DISPATCH_LEVEL for every packet, and the raw-frame callback at PASSIVE_LEVEL for every frame the
-// packet callback completes. Nothing happens without a running stream.
+// (1 ms each) on the caller's thread, without moving the clock: the packet callback at
+// DISPATCH_LEVEL for every packet, the new-frame callback as each frame starts, and for every
+// complete frame the raw-frame callback into the oldest pending read (a frame with no read pending
+// is counted and dropped). Nothing happens without a running stream.
 IsochronousRun RunIsochronous(DEVICE_OBJECT* classDevice, uint32_t busFrames);
+
+// Runs the bus of the read's stream until that read (SRB_READ_DATA, queued earlier) completes, for
+// at most busFrameLimit bus frames, after which it completes with STATUS_IO_TIMEOUT. In virtual
+// time every bus frame moves the clock on by 1 ms and the bus runs only while the application
+// waits, so no frame is lost to a slow application; in real time every bus frame that fell due
+// runs, and frames that find no read pending are dropped. Returns the read's status, or
+// STATUS_INVALID_DEVICE_STATE when the stream does not run and the read stays pending.
+NTSTATUS RunUntilReadCompletes(DEVICE_OBJECT* classDevice, HW_STREAM_REQUEST_BLOCK* read,
+                               uint32_t busFrameLimit);
+
+// What the framework counted for an open stream since it first ran.
+struct StreamCounts {
+  int64_t framesEnded = 0;    // every frame that ended: the next picture number
+  int64_t framesUnread = 0;   // complete frames dropped because no read was pending
+  int64_t framesDropped = 0;  // frames the driver dropped (the camera abandoned them)
+  size_t readsPending = 0;
+  uint64_t busFrames = 0;  // bus frames of the current run
+};
+StreamCounts StreamCountsOf(DEVICE_OBJECT* classDevice, HW_STREAM_OBJECT* stream);
 
 }  // namespace host

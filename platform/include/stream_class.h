@@ -171,6 +171,26 @@ struct KSSTREAM_HEADER {
   ULONG OptionsFlags;
 };
 using PKSSTREAM_HEADER = KSSTREAM_HEADER*;
+static_assert(sizeof(KSSTREAM_HEADER) == (sizeof(void*) == 4 ? 48 : 56));
+
+// OptionsFlags of a stream header.
+constexpr ULONG KSSTREAM_HEADER_OPTIONSF_SPLICEPOINT = 0x0001;  // a key frame
+constexpr ULONG KSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY = 0x0004;
+constexpr ULONG KSSTREAM_HEADER_OPTIONSF_TIMEVALID = 0x0010;
+constexpr ULONG KSSTREAM_HEADER_OPTIONSF_DURATIONVALID = 0x0100;
+
+// The video extension that follows a stream header whose Size leaves room for it.
+struct KS_FRAME_INFO {
+  ULONG ExtendedHeaderSize;
+  ULONG dwFrameFlags;
+  LONGLONG PictureNumber;  // frames the stream has ended since it started running
+  LONGLONG DropCount;      // of those, frames that reached no buffer
+  HANDLE hDirectDraw;
+  HANDLE hSurfaceHandle;
+  LONG DirectDrawRect[4];
+  ULONG Reserved[4];
+};
+static_assert(sizeof(KS_FRAME_INFO) == (sizeof(void*) == 4 ? 64 : 72));
 
 // ---- Stream objects -----------------------------------------------------------------------------
 struct HW_CLOCK_OBJECT {
