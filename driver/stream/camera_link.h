@@ -31,7 +31,7 @@ BOOLEAN CopyStreamPath(PWSTR destination, PCWSTR source);
 // closed, innermost first, when it goes.
 class CameraKey {
  public:
-  // path: relative to the device key; null opens the device key itself.
+  // path: relative to the device key; null (a path that could not be had) opens nothing.
   CameraKey(ICaptureControl* owner, PCWSTR path);
   ~CameraKey();
   CameraKey(const CameraKey&) = delete;

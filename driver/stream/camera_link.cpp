@@ -46,7 +46,7 @@ BOOLEAN CopyStreamPath(PWSTR destination, PCWSTR source) {
 // -------------------------------------------------------------------------------------
 CameraKey::CameraKey(ICaptureControl* owner, PCWSTR path)
     : owner_(owner), deviceKey_(nullptr), key_(nullptr), status_(STATUS_INVALID_PARAMETER) {
-  if (owner_ == nullptr) return;
+  if (owner_ == nullptr || path == nullptr) return;
   HeldInterface<ICamera> camera(owner_, IID_ICamera);
   if (!camera) {
     status_ = camera.status();
@@ -57,10 +57,6 @@ CameraKey::CameraKey(ICaptureControl* owner, PCWSTR path)
     deviceKey_ = nullptr;
     return;
   }
-  if (path == nullptr) {
-    key_ = deviceKey_;
-    return;
-  }
   status_ = camera->OpenKey(deviceKey_, KEY_ALL_ACCESS, path, &key_);
   if (!NT_SUCCESS(status_)) key_ = nullptr;
 }
@@ -69,7 +65,7 @@ CameraKey::~CameraKey() {
   if (owner_ == nullptr || deviceKey_ == nullptr) return;
   HeldInterface<ICamera> camera(owner_, IID_ICamera);
   if (!camera) return;
-  if (key_ != nullptr && key_ != deviceKey_) camera->CloseKey(key_);
+  if (key_ != nullptr) camera->CloseKey(key_);
   camera->CloseKey(deviceKey_);
 }
 

@@ -5,21 +5,23 @@
 
 namespace {
 
-// Modes at 30, 15 and 5 fps on alternate settings 3, 2 and 1 of a format offering 5 to 30 fps.
-class ModeChoice : public testing::Test {
- protected:
-  void SetUp() override {
+// A format offering 5 to 30 fps with modes at 30, 15 and 5 fps on alternate settings 3, 2 and 1,
+// enumerated in another order than their rates.
+struct ThreeModeFormat {
+  explicit ThreeModeFormat(StreamTestRoot& root)
+      : format(root, 320, 240, 24, 0, 30000, 5000, 30000) {
     format->modes = PointerList::Create(root.pool());
-    const struct {
-      ULONG rate;
-      UCHAR setting;
-    } modes[] = {{15000, 2}, {5000, 1}, {30000, 3}};
-    for (const auto& mode : modes) {
-      format->modes->Prepend(MakeMode(root, format.format, mode.rate, mode.setting, 2));
+    const std::pair<ULONG, UCHAR> modes[] = {{15000, 2}, {5000, 1}, {30000, 3}};
+    for (const auto& [rate, setting] : modes) {
+      format->modes->Prepend(MakeMode(root, format.format, rate, setting, 2));
     }
     format->SortModes(format->modes);
   }
+  ScopedFormat format;
+};
 
+class ModeChoice : public testing::Test {
+ protected:
   // Requests the format at an interval; returns the status and the frame rate of the mode that
   // became current (0 without one).
   NTSTATUS Select(LONGLONG interval, ULONG* modeRate) {
@@ -31,10 +33,11 @@ class ModeChoice : public testing::Test {
   }
 
   StreamTestRoot root;
-  ScopedFormat format{root, 320, 240, 24, 0, 30000, 5000, 30000};
+  ThreeModeFormat modes{root};
+  ScopedFormat& format = modes.format;
 };
 
-TEST_F(ModeChoice, FallsBackToSlowerModesAsTheBusRefusesBandwidth) {
+TEST(ModeFallBack, SlowerModesAsTheBusRefusesBandwidth) {
   struct Case {
     const char* what;
     LONGLONG interval;
@@ -51,23 +54,17 @@ TEST_F(ModeChoice, FallsBackToSlowerModesAsTheBusRefusesBandwidth) {
       {"1 fps is clamped to 5 fps", 10000000, {}, {1}, STATUS_SUCCESS, 5000, 0},
   };
   for (const Case& c : cases) {
-    StreamTestRoot caseRoot;
-    ScopedFormat caseFormat(caseRoot, 320, 240, 24, 0, 30000, 5000, 30000);
-    caseFormat->modes = PointerList::Create(caseRoot.pool());
-    for (ULONG rate : {5000u, 15000u, 30000u}) {
-      const UCHAR setting = rate == 5000 ? 1 : rate == 15000 ? 2 : 3;
-      caseFormat->modes->Prepend(MakeMode(caseRoot, caseFormat.format, rate, setting, 2));
-    }
-    caseFormat->SortModes(caseFormat->modes);
-    caseRoot.Refuse(c.refused);
-
-    KS_DATAFORMAT_VIDEOINFOHEADER request = RequestFor(*caseFormat->GetDataRange(), c.interval);
-    EXPECT_EQ(caseFormat->SelectFormat(&request), c.status) << c.what;
-    EXPECT_EQ(caseRoot.Asked(), c.asked) << c.what;
-    IFormatMode* mode = caseFormat->GetCurrentMode();
+    StreamTestRoot root;
+    ThreeModeFormat three(root);
+    VideoFormat* format = three.format.format;
+    root.Refuse(c.refused);
+    KS_DATAFORMAT_VIDEOINFOHEADER request = RequestFor(*format->GetDataRange(), c.interval);
+    EXPECT_EQ(format->SelectFormat(&request), c.status) << c.what;
+    EXPECT_EQ(root.Asked(), c.asked) << c.what;
+    IFormatMode* mode = format->GetCurrentMode();
     EXPECT_EQ(mode != nullptr ? mode->GetFrameRate() : 0, c.modeRate) << c.what;
-    EXPECT_EQ(caseFormat->GetBandwidthFailed(), c.bandwidthFailed) << c.what;
-    EXPECT_EQ(caseFormat->IsApplied(), NT_SUCCESS(c.status) ? 1 : 0) << c.what;
+    EXPECT_EQ(format->GetBandwidthFailed(), c.bandwidthFailed) << c.what;
+    EXPECT_EQ(format->IsApplied(), NT_SUCCESS(c.status) ? 1 : 0) << c.what;
   }
 }
 
