@@ -1,0 +1,224 @@
+// camlab capture: streams frames from the video pin into files and sums the run up.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "host_control.h"
+#include "output_pattern.h"
+#include "png_writer.h"
+#include "session.h"
+
+namespace camlab {
+
+namespace {
+
+const char* kDefaultOutput = "captures/";
+
+// The output folder is made before the camera starts, so that an unwritable place fails at once;
+// a folder made here that is still empty when the command ends goes again.
+class OutputFolder {
+ public:
+  ~OutputFolder() {
+    std::error_code code;
+    if (!made_.empty() && std::filesystem::is_empty(made_, code))
+      std::filesystem::remove(made_, code);
+  }
+  bool Make(const std::string& text, std::string* error);
+
+ private:
+  std::string made_;
+};
+
+bool OutputFolder::Make(const std::string& text, std::string* error) {
+  OutputPattern pattern;
+  // A bad pattern is named once the format is known.
+  if (!ParseOutputPattern(text, true, &pattern, error) || pattern.folder.empty()) return true;
+  std::error_code code;
+  if (std::filesystem::is_directory(pattern.folder, code)) return true;
+  std::filesystem::create_directories(pattern.folder, code);
+  if (!code && std::filesystem::is_directory(pattern.folder)) {
+    made_ = pattern.folder;
+    return true;
+  }
+  *error = "cannot create the output folder '" + pattern.folder +
+           "': " + (code ? code.message() : "a file of that name is in the way");
+  return false;
+}
+
+}  // namespace
+
+int RunCapture(const Options& options) {
+  std::string error;
+  int exit = kExitOk;
+  const std::string output = options.output.empty() ? kDefaultOutput : options.output;
+  OutputFolder folder;
+  if (!folder.Make(output, &error)) {
+    fprintf(stderr, "camlab: %s\n", error.c_str());
+    return kExitOutput;
+  }
+  error.clear();
+  if (options.realtime) host::SetClockMode(host::ClockMode::Real);
+  std::unique_ptr<Session> session = Session::Open(options, &error, &exit);
+  if (!session) {
+    fprintf(stderr, "camlab: %s\n", error.c_str());
+    return exit;
+  }
+  host::ClientDevice& device = session->device();
+  std::vector<host::PinDescription> pins = device.Pins();
+  std::vector<KS_DATARANGE_VIDEO> ranges = VideoRanges(device, 0);
+  if (pins.empty() || ranges.empty()) {
+    fprintf(stderr, "camlab: model %s offers no video format\n", session->model().name.c_str());
+    return kExitDevice;
+  }
+  size_t chosen = 0;
+  if (options.format) {
+    const FormatRequest& request = *options.format;
+    bool found = false;
+    for (size_t i = 0; i < ranges.size() && !found; ++i) {
+      const KS_BITMAPINFOHEADER& b = ranges[i].VideoInfoHeader.bmiHeader;
+      found = request.index
+                  ? *request.index == i
+                  : (static_cast<uint32_t>(b.biWidth) == request.width &&
+                     static_cast<uint32_t>(b.biHeight) == request.height &&
+                     (request.fourcc.empty() || request.fourcc == FourCCText(b.biCompression)));
+      if (found) chosen = i;
+    }
+    if (!found) {
+      fprintf(stderr, "camlab: format out of range: model %s has %zu video formats (0 to %zu)\n",
+              session->model().name.c_str(), ranges.size(), ranges.size() - 1);
+      return kExitNotFound;
+    }
+  }
+  KS_DATARANGE_VIDEO range = ranges[chosen];
+  if (options.fps)
+    range.VideoInfoHeader.AvgTimePerFrame = static_cast<LONGLONG>(1e7 / *options.fps);
+  std::vector<uint8_t> rangeBytes(reinterpret_cast<uint8_t*>(&range),
+                                  reinterpret_cast<uint8_t*>(&range) + sizeof(range));
+  std::vector<uint8_t> format;
+  ULONG transferred = 0;
+  NTSTATUS status =
+      device.DataIntersection(0, pins[0].dataRanges[chosen], 4096, &format, &transferred);
+  if (!NT_SUCCESS(status) || format.size() < sizeof(KS_DATAFORMAT_VIDEOINFOHEADER)) {
+    fprintf(stderr, "camlab: the driver offered no format for video format %zu (status 0x%08X)\n",
+            chosen, static_cast<unsigned>(status));
+    return kExitDevice;
+  }
+  KS_DATAFORMAT_VIDEOINFOHEADER opened;
+  memcpy(&opened, format.data(), sizeof(opened));
+  if (options.fps) {
+    opened.VideoInfoHeader.AvgTimePerFrame = static_cast<LONGLONG>(1e7 / *options.fps);
+    memcpy(format.data(), &opened, sizeof(opened));
+  }
+  const KS_BITMAPINFOHEADER& bitmap = opened.VideoInfoHeader.bmiHeader;
+  const bool rgb = bitmap.biCompression == 0 && bitmap.biBitCount == 24;
+  OutputPattern pattern;
+  if (!ParseOutputPattern(output, rgb, &pattern, &error)) {
+    fprintf(stderr, "camlab: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  host::ClientPin* pin = nullptr;
+  status = device.OpenPin(0, format, &pin);
+  if (!NT_SUCCESS(status)) {
+    fprintf(stderr, "camlab: the video pin did not open (status 0x%08X)\n",
+            static_cast<unsigned>(status));
+    return kExitDevice;
+  }
+  status = pin->SetState(KSSTATE_RUN);
+  if (!NT_SUCCESS(status)) {
+    fprintf(stderr, "camlab: the video pin did not run (status 0x%08X)\n",
+            static_cast<unsigned>(status));
+    return kExitDevice;
+  }
+  const ULONG size = bitmap.biSizeImage != 0
+                         ? bitmap.biSizeImage
+                         : static_cast<ULONG>(bitmap.biWidth) * bitmap.biHeight * 4;
+  std::vector<std::vector<uint8_t>> buffers(3, std::vector<uint8_t>(size));
+  for (auto& buffer : buffers) pin->QueueRead(buffer.data(), size);
+  const bool terminal = options.progress && isatty(STDERR_FILENO);
+  uint64_t written = 0, bytes = 0, skipped = 0;
+  int64_t firstSequence = -1, lastSequence = -1;
+  LONGLONG firstTime = 0, lastTime = 0;
+  int result = kExitOk;
+  while (written < options.frames) {
+    host::FrameRead frame;
+    status = pin->ReadFrame(&frame);
+    if (!NT_SUCCESS(status)) {
+      fprintf(stderr, "%scamlab: no frame came from the camera (status 0x%08X)\n",
+              terminal ? "\n" : "", static_cast<unsigned>(status));
+      result = kExitDevice;
+      break;
+    }
+    if (skipped < options.skip) {
+      ++skipped;
+    } else {
+      if (firstSequence < 0) {
+        firstSequence = frame.sequence;
+        firstTime = frame.presentationTime;
+      }
+      lastSequence = frame.sequence;
+      lastTime = frame.presentationTime;
+      std::string path = pattern.PathFor(written);
+      bool ok =
+          pattern.format == FileFormat::Png && rgb
+              ? WriteBottomUpBgrAsPng(path, frame.buffer, bitmap.biWidth, bitmap.biHeight, &error)
+              : WriteRawFile(path, frame.buffer, frame.bytes, &error);
+      if (!ok) {
+        fprintf(stderr, "%scamlab: %s\n", terminal ? "\n" : "", error.c_str());
+        result = kExitOutput;
+        break;
+      }
+      ++written;
+      bytes += frame.bytes;
+      if (options.perFrameLines) {
+        double t = frame.presentationTime / 1e7;
+        double fps =
+            written > 1 && lastTime > firstTime ? (written - 1) * 1e7 / (lastTime - firstTime) : 0;
+        printf("%10.3f s %7.2f fps seq %lld %u bytes\n", t, fps,
+               static_cast<long long>(frame.sequence), frame.bytes);
+      } else if (terminal) {
+        fprintf(stderr, "\rframe %llu of %u", static_cast<unsigned long long>(written),
+                options.frames);
+      }
+    }
+    pin->QueueRead(frame.buffer, size);
+  }
+  if (terminal && !options.perFrameLines) fprintf(stderr, "\n");
+  host::StreamCounts counts = pin->Counts();
+  device.ClosePin(pin);
+  const int64_t dropped = lastSequence >= firstSequence && firstSequence >= 0
+                              ? (lastSequence - firstSequence + 1) - static_cast<int64_t>(written)
+                              : 0;
+  const double fps =
+      written > 1 && lastTime > firstTime ? (written - 1) * 1e7 / (lastTime - firstTime) : 0;
+  std::string kind = bitmap.biCompression == 0 ? "RGB" + std::to_string(bitmap.biBitCount)
+                                               : FourCCText(bitmap.biCompression);
+  const double askedFps = opened.VideoInfoHeader.AvgTimePerFrame > 0
+                              ? 1e7 / static_cast<double>(opened.VideoInfoHeader.AvgTimePerFrame)
+                              : 0;
+  if (options.json) {
+    printf(
+        "{\"model\": \"%s\", \"format\": {\"index\": %zu, \"width\": %d, \"height\": %d, "
+        "\"format\": \"%s\"}, \"mode\": {\"fps\": %.3f, \"alternateSetting\": %u}, "
+        "\"framesDelivered\": %llu, \"framesDropped\": %lld, \"fps\": %.3f, \"bytes\": %llu, "
+        "\"output\": \"%s\"}\n",
+        JsonEscape(session->model().name).c_str(), chosen, bitmap.biWidth, bitmap.biHeight,
+        kind.c_str(), askedFps, device.Framework().alternateSetting,
+        static_cast<unsigned long long>(written), static_cast<long long>(dropped), fps,
+        static_cast<unsigned long long>(bytes), JsonEscape(pattern.PathFor(0)).c_str());
+  } else {
+    printf("model %s (%s), format %zu: %d x %d %s\n", session->model().name.c_str(),
+           session->model().variant.c_str(), chosen, bitmap.biWidth, bitmap.biHeight, kind.c_str());
+    printf("mode: %.3g fps asked, alternate setting %u\n", askedFps,
+           device.Framework().alternateSetting);
+    printf(
+        "frames delivered %llu, dropped %lld (%lld lost below the driver), %.2f fps achieved, %llu "
+        "bytes\n",
+        static_cast<unsigned long long>(written), static_cast<long long>(dropped),
+        static_cast<long long>(counts.framesDropped), fps, static_cast<unsigned long long>(bytes));
+  }
+  return result;
+}
+
+}  // namespace camlab

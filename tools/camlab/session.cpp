@@ -1,0 +1,197 @@
+#include "session.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "host_control.h"
+#include "registry_control.h"
+
+namespace fs = std::filesystem;
+
+namespace camlab {
+namespace {
+
+// Each model gets a driver key of its own, so that models never share what is kept between runs.
+std::u16string DriverKeyName(const std::string& model) {
+  return u"{camlab}\\" + host::Utf16FromUtf8(model);
+}
+
+// "HKR, %Model%, VersionCheck, 1, 42, 29, FF, 03": sensor id, version register, mask, version.
+std::vector<std::string> SensorKnobs(const std::string& line) {
+  std::vector<std::string> fields;
+  std::stringstream stream(line);
+  for (std::string field; std::getline(stream, field, ',');) {
+    field.erase(0, field.find_first_not_of(" \t"));
+    field.erase(field.find_last_not_of(" \t\r") + 1);
+    fields.push_back(field);
+  }
+  if (fields.size() < 8) return {};
+  return {"sensor_id=0x" + fields[4], "sensor_version_reg=0x" + fields[5],
+          "sensor_version=0x" + fields[7]};
+}
+
+std::string Quoted(const std::string& line) {
+  size_t first = line.find('"');
+  size_t last = line.rfind('"');
+  return first != std::string::npos && last > first ? line.substr(first + 1, last - first - 1)
+                                                    : std::string();
+}
+
+std::string DriverImagePath(const std::string& variant) {
+  return std::string(CAMLAB_DRIVER_DIR) + "/" + variant + ".drv";
+}
+
+}  // namespace
+
+std::string ModelsFolder(const Options& options) {
+  return options.modelsDir.empty() ? std::string(CAMLAB_MODELS_DIR) : options.modelsDir;
+}
+
+std::vector<ModelFile> FindModels(const std::string& folder, std::string* error) {
+  std::vector<ModelFile> models;
+  std::error_code code;
+  fs::directory_iterator it(folder, code);
+  if (code) {
+    *error = "cannot read the models folder '" + folder + "': " + code.message();
+    return models;
+  }
+  for (const fs::directory_entry& entry : it) {
+    if (entry.path().extension() != ".settings") continue;
+    ModelFile model;
+    model.path = fs::absolute(entry.path()).string();
+    model.variant = entry.path().stem().string();
+    std::ifstream in(entry.path());
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind("Model", 0) == 0 && line.find('=') != std::string::npos) {
+        std::string key = Quoted(line);
+        model.name = key.substr(key.rfind('\\') + 1);
+      } else if (line.find("VersionCheck") != std::string::npos && line.rfind("HKR", 0) == 0) {
+        model.sensorKnobs = SensorKnobs(line.substr(0, line.find(';')));
+      } else if (line.rfind("Name", 0) == 0 && line.find('=') != std::string::npos) {
+        model.description = Quoted(line);
+      }
+    }
+    if (!model.name.empty()) models.push_back(model);
+  }
+  std::sort(models.begin(), models.end(),
+            [](const ModelFile& a, const ModelFile& b) { return a.path < b.path; });
+  return models;
+}
+
+std::unique_ptr<Session> Session::Open(const Options& options, std::string* error, int* exit) {
+  *exit = kExitNotFound;
+  std::vector<ModelFile> models = FindModels(ModelsFolder(options), error);
+  if (models.empty()) {
+    if (error->empty()) *error = "no camera models (*.settings) in '" + ModelsFolder(options) + "'";
+    return nullptr;
+  }
+  auto found = std::find_if(models.begin(), models.end(),
+                            [](const ModelFile& m) { return m.variant == "lynxcam"; });
+  if (found == models.end()) found = models.begin();
+  if (!options.model.empty()) {
+    found = std::find_if(models.begin(), models.end(),
+                         [&](const ModelFile& m) { return m.name == options.model; });
+    if (found == models.end()) {
+      *error = "unknown model '" + options.model + "' (camlab models lists them)";
+      return nullptr;
+    }
+  }
+  std::unique_ptr<Session> session(new Session);
+  session->model_ = *found;
+
+  *exit = kExitOutput;
+  fs::path state = options.stateDir.empty() ? fs::path(".camlab") : fs::path(options.stateDir);
+  std::error_code code;
+  fs::create_directories(state, code);
+  session->stateFile_ = (state / "registry.reg").string();
+  if (fs::exists(session->stateFile_) && !host::LoadRegistryFile(session->stateFile_, error)) {
+    *error = "the saved registry state cannot be read: " + *error;
+    return nullptr;
+  }
+
+  // The installation: the model's setting file named in the device key, read at detection.
+  *exit = kExitDevice;
+  fs::path file(session->model_.path);
+  host::SetFileRoot(file.parent_path().parent_path());
+  const std::u16string keyName = DriverKeyName(session->model_.name);
+  const std::u16string key = std::u16string(host::kDriverKeyRoot) + keyName;
+  host::WriteRegistryString(
+      key + u"\\CameraSetting", u"FileDir",
+      u"\\DosDevices\\C:\\" + host::Utf16FromUtf8(file.parent_path().filename().string()));
+  host::WriteRegistryString(key + u"\\CameraSetting\\CamSettingFiles", u"0",
+                            host::Utf16FromUtf8(file.filename().string()));
+
+  // The model's sensor first, so that the user's knobs can still change it.
+  std::vector<std::string> knobs = session->model_.sensorKnobs;
+  knobs.insert(knobs.end(), options.deviceKnobs.begin(), options.deviceKnobs.end());
+  session->camera_ = camemu::EmulatedCamera::Create(knobs, error);
+  if (!session->camera_) {
+    *error = "emulated camera: " + *error;
+    *exit = kExitUsage;
+    return nullptr;
+  }
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  session->image_ =
+      host::DriverImage::LoadModule(DriverImagePath(session->model_.variant), &status, error);
+  if (!session->image_ || !NT_SUCCESS(status)) {
+    char text[96];
+    snprintf(text, sizeof(text), "driver %s did not load (status 0x%08X) ",
+             session->model_.variant.c_str(), static_cast<unsigned>(status));
+    *error = text + *error;
+    return nullptr;
+  }
+  session->device_ = host::ClientDevice::Open(*session->image_, session->camera_, &status, keyName);
+  if (!NT_SUCCESS(status) || !session->device_->started()) {
+    char text[96];
+    snprintf(text, sizeof(text), "the camera did not start on %s (status 0x%08X)",
+             session->model_.variant.c_str(), static_cast<unsigned>(status));
+    *error = text;
+    return nullptr;
+  }
+  *exit = kExitOk;
+  return session;
+}
+
+Session::~Session() {
+  device_.reset();
+  std::string ignored;
+  if (!stateFile_.empty()) host::SaveRegistryFile(stateFile_, &ignored);
+}
+
+std::vector<KS_DATARANGE_VIDEO> VideoRanges(const host::ClientDevice& device, ULONG pin) {
+  std::vector<KS_DATARANGE_VIDEO> ranges;
+  std::vector<host::PinDescription> pins = device.Pins();
+  if (pin >= pins.size()) return ranges;
+  for (const std::vector<uint8_t>& bytes : pins[pin].dataRanges) {
+    if (bytes.size() < sizeof(KS_DATARANGE_VIDEO)) continue;
+    KS_DATARANGE_VIDEO range;
+    memcpy(&range, bytes.data(), sizeof(range));
+    ranges.push_back(range);
+  }
+  return ranges;
+}
+
+std::string FourCCText(uint32_t fourcc) {
+  std::string text;
+  for (int shift = 0; shift < 32; shift += 8) {
+    char c = static_cast<char>((fourcc >> shift) & 0xFF);
+    text += (c >= 32 && c < 127) ? c : '?';
+  }
+  return text;
+}
+
+std::string JsonEscape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (static_cast<unsigned char>(c) < 32) continue;
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace camlab

@@ -1,0 +1,56 @@
+// A camera session: the driver image started, the emulated camera plugged in with the user's
+// knobs, and its driver key filled as an installation would (the model's setting file named under
+// "CamSettingFiles"), with the registry hive kept in the state folder between runs.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli_options.h"
+#include "client_device.h"
+#include "emulated_camera.h"
+
+namespace camlab {
+
+struct ModelFile {
+  std::string path;         // the setting file
+  std::string variant;      // lynxcam or ibexcam: the file's stem
+  std::string name;         // the model key's last component
+  std::string description;  // the "Name" string of the file
+  // The emulated sensor knobs that make the camera answer the model's "VersionCheck".
+  std::vector<std::string> sensorKnobs;
+};
+
+// Every *.settings file of the folder, sorted by name. The default model is the first lynxcam one.
+std::vector<ModelFile> FindModels(const std::string& folder, std::string* error);
+std::string ModelsFolder(const Options& options);
+
+class Session {
+ public:
+  // Null with a message and an exit status when any layer fails.
+  static std::unique_ptr<Session> Open(const Options& options, std::string* error, int* exit);
+  ~Session();
+
+  host::ClientDevice& device() { return *device_; }
+  const ModelFile& model() const { return model_; }
+
+ private:
+  Session() = default;
+  std::string stateFile_;
+  ModelFile model_;
+  std::unique_ptr<host::DriverImage> image_;
+  std::shared_ptr<camemu::EmulatedCamera> camera_;
+  std::unique_ptr<host::ClientDevice> device_;
+};
+
+// The pins' video formats, as KS_DATARANGE_VIDEO records in table order.
+std::vector<KS_DATARANGE_VIDEO> VideoRanges(const host::ClientDevice& device, ULONG pin);
+std::string FourCCText(uint32_t fourcc);
+std::string JsonEscape(const std::string& text);
+
+int RunModels(const Options& options);
+int RunFormats(const Options& options);
+int RunCapture(const Options& options);
+
+}  // namespace camlab
