@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "cli_options.h"
@@ -29,13 +30,20 @@ class ToolErrors : public testing::Test {
                std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
                std::to_string(getpid()));
     fs::remove_all(folder_);
-    fs::create_directories(folder_);
+    fs::create_directories(folder_ / "models");
+    // Two small model files, in the form the installer's setting files take.
+    for (const char* variant : {"lynxcam", "ibexcam"}) {
+      std::ofstream file(folder_ / "models" / (std::string(variant) + ".settings"));
+      file << "[Model.AddReg]\nHKR, %Model%, VersionCheck, 1, 42, 29, FF, 03\n[Strings]\n"
+           << "Model = \"CameraSetting\\SupportCamera\\Test_" << variant << "\"\n"
+           << "Name = \"Test camera on " << variant << "\"\n";
+    }
   }
   void TearDown() override { fs::remove_all(folder_); }
 
   Outcome Run(const std::string& arguments) const {
-    std::string command =
-        "cd '" + folder_.string() + "' && '" CAMLAB_BINARY "' " + arguments + " 2>&1";
+    std::string command = "cd '" + folder_.string() + "' && '" CAMLAB_BINARY "' --models models " +
+                          arguments + " 2>&1";
     Outcome outcome;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return outcome;
@@ -82,8 +90,11 @@ TEST_F(ToolErrors, HelpAndModelsAnswerWithoutACamera) {
   EXPECT_NE(help.output.find("capture"), std::string::npos);
   Outcome models = Run("--json models");
   EXPECT_EQ(models.exit, kExitOk);
-  EXPECT_NE(models.output.find("\"driver\": \"lynxcam\""), std::string::npos) << models.output;
-  EXPECT_NE(models.output.find("\"driver\": \"ibexcam\""), std::string::npos) << models.output;
+  EXPECT_NE(models.output.find("{\"name\": \"Test_lynxcam\", \"driver\": \"lynxcam\", "
+                               "\"description\": \"Test camera on lynxcam\"}"),
+            std::string::npos)
+      << models.output;
+  EXPECT_NE(models.output.find("\"name\": \"Test_ibexcam\""), std::string::npos) << models.output;
 }
 
 }  // namespace
