@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/driver_entry.h"
+#include "support/camera_install.h"
 
 namespace {
 
@@ -37,9 +38,10 @@ void CameraOnEmulator::Start(const std::vector<std::string>& knobs) {
   image_ = host::DriverImage::FromEntryPoint(DriverEntry, &status);
   ASSERT_EQ(status, STATUS_SUCCESS);
   std::string error;
-  emulator_ = camemu::EmulatedCamera::Create(knobs, &error);
+  emulator_ = camemu::EmulatedCamera::Create({}, &error);
   ASSERT_NE(emulator_, nullptr) << error;
-  device_ = host::ClientDevice::Open(*image_, emulator_, &status);
+  driverKeyName_ = camera_install::InstallAnySensorCamera();
+  device_ = host::ClientDevice::Open(*image_, emulator_, &status, driverKeyName_);
   ASSERT_EQ(status, STATUS_SUCCESS);
   context_ = ContextFromExtension(device_->DeviceExtension());
   ASSERT_NE(context_->device, nullptr);
@@ -49,6 +51,8 @@ void CameraOnEmulator::Start(const std::vector<std::string>& knobs) {
   ASSERT_EQ(context_->device->QueryInterface(IID_ICamera, reinterpret_cast<void**>(&raw_)),
             STATUS_SUCCESS);
   camera_ = static_cast<Camera*>(access_);
+  // Knobs that change what detection sees take effect once the model is found.
+  for (const std::string& knob : knobs) ASSERT_EQ(emulator_->SetKnob(knob), "") << knob;
   emulator_->ClearRequests();
 }
 

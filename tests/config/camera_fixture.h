@@ -22,12 +22,14 @@ class CameraOnEmulator : public testing::Test {
  protected:
   void TearDown() override;
 
-  // Starts the device on an emulated camera with these knobs; the request log then starts empty.
+  // Starts the device on an emulated camera, then sets these knobs; the request log then starts
+  // empty. Call it through ASSERT_NO_FATAL_FAILURE.
   void Start(const std::vector<std::string>& knobs = {});
 
   // The vendor requests since the last call (or the start).
   std::vector<std::string> TakeRequests();
 
+  std::u16string driverKeyName_;  // the device's driver key, holding the default model
   std::unique_ptr<host::DriverImage> image_;
   std::unique_ptr<host::ScopedVerifierCapture> verifier_;
   std::shared_ptr<camemu::EmulatedCamera> emulator_;

@@ -43,7 +43,7 @@ class RegisterAccess : public CameraOnEmulator {
 };
 
 TEST_F(RegisterAccess, SensorReadAndWriteAreTheBusSequencesWithTheirBusyPolls) {
-  Start();
+  ASSERT_NO_FATAL_FAILURE(Start());
   emulator_->SetKnob("sensor_version=0x5C");
   SelectSensorNow();
   UCHAR value = 0;
@@ -67,7 +67,7 @@ TEST_F(RegisterAccess, BusyPollsAreBoundedAndABusThatNeverFinishesFails) {
       {"busy_reads=6", 6, STATUS_IO_DEVICE_ERROR},
       {"stuck_busy=on", 6, STATUS_IO_DEVICE_ERROR},
   };
-  Start();
+  ASSERT_NO_FATAL_FAILURE(Start());
   SelectSensorNow();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.knob);
@@ -89,7 +89,7 @@ TEST_F(RegisterAccess, BusyPollsAreBoundedAndABusThatNeverFinishesFails) {
 }
 
 TEST_F(RegisterAccess, AFailedBusWriteStopsTheSequenceAndIsTheResult) {
-  Start({"fail_register=0xF3"});
+  ASSERT_NO_FATAL_FAILURE(Start({"fail_register=0xF3"}));
   SelectSensorNow();
   EXPECT_EQ(access_->WriteSensor(0x10, 0x22), STATUS_UNSUCCESSFUL);
   // No command goes out after the refused data byte; the bus is still waited for.
@@ -97,7 +97,7 @@ TEST_F(RegisterAccess, AFailedBusWriteStopsTheSequenceAndIsTheResult) {
 }
 
 TEST_F(RegisterAccess, ReadWithAnotherIdSelectsTheSensorAgainOnTheNextPlainAccess) {
-  Start({"sensor_version=0x77"});
+  ASSERT_NO_FATAL_FAILURE(Start({"sensor_version=0x77"}));
   SelectSensorNow();
   UCHAR value = 0;
   // Another device on the bus: no busy polls, the data phase after a pause; nobody answers.
@@ -124,7 +124,7 @@ TEST_F(RegisterAccess, ReadWithAnotherIdSelectsTheSensorAgainOnTheNextPlainAcces
 }
 
 TEST_F(RegisterAccess, BridgeReadsOfOneAndSeveralBytes) {
-  Start();
+  ASSERT_NO_FATAL_FAILURE(Start());
   UCHAR bytes[8] = {0x71, 0x72, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78};
   ULONG count = 4;
   ASSERT_EQ(raw_->WriteRegisterBlock(0x40, bytes, &count), STATUS_SUCCESS);
@@ -145,7 +145,7 @@ TEST_F(RegisterAccess, BridgeReadsOfOneAndSeveralBytes) {
 }
 
 TEST_F(RegisterAccess, RangesStopAtTheFirstFailureAndAnEmptyRangeDoesNothing) {
-  Start({"fail_register=0x42"});
+  ASSERT_NO_FATAL_FAILURE(Start({"fail_register=0x42"}));
   UCHAR values[4] = {1, 2, 3, 4};
   EXPECT_EQ(access_->ReadSensorRange(0x10, 0x0F, values), STATUS_SUCCESS);
   EXPECT_EQ(access_->WriteBridgeRange(0x41, 0x40, values), STATUS_SUCCESS);
@@ -159,7 +159,7 @@ TEST_F(RegisterAccess, RangesStopAtTheFirstFailureAndAnEmptyRangeDoesNothing) {
 }
 
 TEST_F(RegisterAccess, ListEntriesMergeMaskedBitsAndWriteWholeRegistersWithoutARead) {
-  Start();
+  ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_EQ(raw_->WriteRegister(0x30, 0x3C), STATUS_SUCCESS);
   TakeRequests();
   const RegisterListEntry list[] = {{0x30, 0xA5, 0x0F}, {0x31, 0x77, 0xFF}};
@@ -177,7 +177,7 @@ TEST_F(RegisterAccess, ListEntriesMergeMaskedBitsAndWriteWholeRegistersWithoutAR
 }
 
 TEST_F(RegisterAccess, ListsGoOnAfterAFailureAndReportTheLastWrite) {
-  Start({"fail_register=0x32"});
+  ASSERT_NO_FATAL_FAILURE(Start({"fail_register=0x32"}));
   const RegisterListEntry list[] = {{0x32, 0x01, 0xFF}, {0x33, 0x02, 0xFF}};
   EXPECT_EQ(camera_->RunBridgeList(list, 2), STATUS_SUCCESS);
   EXPECT_EQ(camera_->RunBridgeList(list, 1), STATUS_UNSUCCESSFUL);
@@ -186,7 +186,7 @@ TEST_F(RegisterAccess, ListsGoOnAfterAFailureAndReportTheLastWrite) {
 }
 
 TEST_F(RegisterAccess, RegisterFFIsTheCamerasOwnAndNeverReachesTheDevice) {
-  Start();
+  ASSERT_NO_FATAL_FAILURE(Start());
   const RegisterListEntry list[] = {{0xFF, 0x01, 0xFF}, {0x34, 0x11, 0xFF}};
   EXPECT_EQ(camera_->RunBridgeList(list, 2), STATUS_SUCCESS);
   EXPECT_EQ(TakeRequests(), (Requests{"W 34=11"}));
@@ -194,7 +194,7 @@ TEST_F(RegisterAccess, RegisterFFIsTheCamerasOwnAndNeverReachesTheDevice) {
 }
 
 TEST_F(RegisterAccess, IbexcamServesBridgeRegisters50To6FItself) {
-  Start();
+  ASSERT_NO_FATAL_FAILURE(Start());
   UCHAR value = 0x99;
   ULONG count = 4;
   access_->WriteBridge(0x55, 0x12);
@@ -210,7 +210,7 @@ TEST_F(RegisterAccess, IbexcamServesBridgeRegisters50To6FItself) {
 }
 
 TEST_F(RegisterAccess, SevenByteListValueGivesTwoEntries) {
-  Start();
+  ASSERT_NO_FATAL_FAILURE(Start());
   const std::u16string key = u"\\Registry\\Machine\\Software\\ConfigTests";
   ASSERT_TRUE(host::WriteRegistryValue(key, u"Seven", REG_BINARY,
                                        {0x35, 0x01, 0xFF, 0x36, 0x02, 0xFF, 0x37}));
@@ -251,7 +251,7 @@ const CommandBlock* AsBlock(const std::vector<UCHAR>& bytes) {
 }
 
 TEST_F(RegisterAccess, CommandBlockWorkedExample) {
-  Start();
+  ASSERT_NO_FATAL_FAILURE(Start());
   SelectSensorNow();
   ASSERT_EQ(access_->WriteSensor(0x0C, 0x3A), STATUS_SUCCESS);
   TakeRequests();
@@ -297,7 +297,7 @@ TEST_F(RegisterAccess, CommandBlockEdgesNeverRunPastTheBlock) {
        {"W 73=07"},
        STATUS_SUCCESS},
   };
-  Start();
+  ASSERT_NO_FATAL_FAILURE(Start());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     UCHAR initial[2] = {0x11, 0x22};
@@ -310,7 +310,7 @@ TEST_F(RegisterAccess, CommandBlockEdgesNeverRunPastTheBlock) {
 }
 
 TEST_F(RegisterAccess, CommandBlockSkipsAnEntryWhoseReadFails) {
-  Start({"fail_register=0x74"});
+  ASSERT_NO_FATAL_FAILURE(Start({"fail_register=0x74"}));
   std::vector<UCHAR> block =
       Block({0x40, 0x74, 0x01, 0x0F, 0xC0, 0x74, 0x01, 0x01, 0x0F, 0x00, 0x75, 0x09});
   EXPECT_EQ(access_->RunCommandBlock(AsBlock(block)), STATUS_SUCCESS);
@@ -318,7 +318,7 @@ TEST_F(RegisterAccess, CommandBlockSkipsAnEntryWhoseReadFails) {
 }
 
 TEST_F(RegisterAccess, RemovedDeviceRunsAListWithoutTrafficAndSucceeds) {
-  Start();
+  ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_EQ(device_->SurpriseRemove(), STATUS_SUCCESS);
   ASSERT_EQ(context_->removed, 1);
   RegisterListEntry list[20];
@@ -334,7 +334,7 @@ TEST_F(RegisterAccess, RemovedDeviceRunsAListWithoutTrafficAndSucceeds) {
 }
 
 TEST_F(RegisterAccess, ConcurrentSensorAccessesNeverInterleaveOnTheBus) {
-  Start();
+  ASSERT_NO_FATAL_FAILURE(Start());
   SelectSensorNow();
   auto writer = [this](UCHAR reg) {
     for (int round = 0; round < 40; ++round) {
