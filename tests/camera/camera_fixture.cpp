@@ -15,9 +15,11 @@ NTSTATUS CameraTest::Start(const std::string& registryText, const std::vector<st
   driverKeyName_ = camera_install::FreshDriverKeyName();
   std::string error = camera_install::ImportForDriverKey(driverKeyName_, registryText);
   EXPECT_EQ(error, "");
-  emulator_ = camemu::EmulatedCamera::Create(knobs, &error);
-  EXPECT_NE(emulator_, nullptr) << error;
-  device_ = host::ClientDevice::Open(*image_, emulator_, &status, driverKeyName_);
+  emulated_ = OpenEmulatedDevice(*image_, knobs, driverKeyName_, &status, &error);
+  EXPECT_NE(emulated_, nullptr) << error;
+  if (emulated_ == nullptr) return STATUS_UNSUCCESSFUL;
+  emulator_ = EmulatorOf(emulated_);
+  device_ = ClientOf(emulated_);
   if (!NT_SUCCESS(status)) return status;
   context_ = ContextFromExtension(device_->DeviceExtension());
   EXPECT_NE(context_->device, nullptr);
@@ -33,7 +35,10 @@ void CameraTest::Stop() {
   if (control_ != nullptr) control_->Release();
   control_ = nullptr;
   camera_ = nullptr;
-  device_.reset();
+  if (emulated_ != nullptr) CloseEmulatedDevice(emulated_);
+  emulated_ = nullptr;
+  emulator_ = nullptr;
+  device_ = nullptr;
 }
 
 void CameraTest::TearDown() {

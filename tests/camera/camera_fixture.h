@@ -12,8 +12,7 @@
 #include <vector>
 
 #include "camera/camera.h"
-#include "client_device.h"
-#include "emulated_camera.h"
+#include "emulated_device.h"
 #include "host_control.h"
 
 class CameraTest : public testing::Test {
@@ -35,8 +34,9 @@ class CameraTest : public testing::Test {
 
   std::unique_ptr<host::DriverImage> image_;
   std::unique_ptr<host::ScopedVerifierCapture> verifier_;
-  std::shared_ptr<camemu::EmulatedCamera> emulator_;
-  std::unique_ptr<host::ClientDevice> device_;
+  EmulatedDevice* emulated_ = nullptr;
+  camemu::EmulatedCamera* emulator_ = nullptr;  // of emulated_
+  host::ClientDevice* device_ = nullptr;        // of emulated_
   std::u16string driverKeyName_;
   DeviceContext* context_ = nullptr;
   Camera* camera_ = nullptr;            // the device's camera
