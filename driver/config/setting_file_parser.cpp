@@ -153,6 +153,8 @@ const char* ReadToken(const char* position, const char* end, char* field, ULONG*
     ++position;
   }
   if (position < end && *position == delimiter) ++position;
+  // A NUL byte inside the text ends it: without this a caller walking tokens would never move on.
+  if (position < end && *position == 0) position = end;
   while (chars > 0 && IsBlank(field[chars - 1])) --chars;
   field[chars] = 0;
   *size = chars + 1;
