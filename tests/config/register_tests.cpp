@@ -195,10 +195,10 @@ TEST_F(RegisterAccess, RegisterFFIsTheCamerasOwnAndNeverReachesTheDevice) {
 
 TEST_F(RegisterAccess, IbexcamServesBridgeRegisters50To6FItself) {
   ASSERT_NO_FATAL_FAILURE(Start());
-  UCHAR value = 0x99;
+  UCHAR value[4] = {0x99, 0x99, 0x99, 0x99};
   ULONG count = 4;
   access_->WriteBridge(0x55, 0x12);
-  access_->ReadBridge(0x6F, &value, &count);
+  access_->ReadBridge(0x6F, value, &count);
   access_->WriteBridge(0x4F, 0x13);
   access_->WriteBridge(0x70, 0x14);
   if (kIsIbexcam) {

@@ -199,7 +199,7 @@ TEST_F(SettingFiles, MalformedAndTruncatedTextNeverReadsPastItsEnd) {
   std::mt19937 random(7);
   for (int round = 0; round < 50; ++round) {
     std::string noise(1 + random() % 300, '\0');
-    for (char& c : noise) c = "[]=,;%\\\r\n aHKR01xF"[random() % 20];
+    for (char& c : noise) c = "[]=,;%\\\r\n aHKR01xF"[random() % 19];  // the NUL too
     texts.push_back("[Sections]\r\nAddReg = S\r\n[S]\r\n" + noise);
   }
   // Every prefix of a model file, in a buffer of exactly that size.
