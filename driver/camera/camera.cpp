@@ -1,31 +1,11 @@
 #include "camera/camera.h"
 
-#include "config/setting_files.h"
-
 #include <cstring>
 
-namespace {
-
-// The one format each stream offers until the format tables are read from the registry.
-KSDATARANGE gBasicVideoRange = {sizeof(KSDATARANGE),
-                                0,
-                                0,
-                                0,
-                                KSDATAFORMAT_TYPE_VIDEO,
-                                KSDATAFORMAT_SUBTYPE_RGB24,
-                                KSDATAFORMAT_SPECIFIER_VIDEOINFO};
-PKSDATAFORMAT gBasicFormats[] = {&gBasicVideoRange};
-const KSPIN_MEDIUM gStandardMedium = {KSMEDIUMSETID_Standard, 0, 0};
-
-bool SameGuid(const GUID& first, const GUID& second) { return IsEqualGuid(first, second); }
-
-bool RangeAccepts(const KSDATARANGE& range, const KSDATAFORMAT& format) {
-  return format.FormatSize >= sizeof(KSDATAFORMAT) &&
-         SameGuid(format.MajorFormat, range.MajorFormat) &&
-         SameGuid(format.SubFormat, range.SubFormat) && SameGuid(format.Specifier, range.Specifier);
-}
-
-}  // namespace
+#include "camera/camera_values.h"
+#include "config/setting_files.h"
+#include "core/image_processor_interface.h"
+#include "image/image_processor.h"
 
 NTSTATUS CreateCamera(UnknownBase** result, REFGUID, IUnknown* outer, POOL_TYPE poolType) {
   return CreateTopLevelObject<Camera>(result, outer, poolType);
@@ -74,13 +54,40 @@ NTSTATUS Camera::QueryClassInterface(REFGUID iid, void** result) {
   if (IsEqualGuid(iid, IID_ICameraInfo)) return AnswerInterface<ICameraInfo>(this, result);
   if (IsEqualGuid(iid, IID_ICaptureControl)) return AnswerInterface<ICaptureControl>(this, result);
   if (IsEqualGuid(iid, IID_IFileReader)) return AnswerInterface<IFileReader>(this, result);
+  if (IsEqualGuid(iid, IID_IImageProcessor)) {
+    if (!NT_SUCCESS(EnsureImageProcessor())) {
+      *result = nullptr;
+      return STATUS_INVALID_PARAMETER;
+    }
+    return imageProcessorPart->QueryInterface(iid, result);
+  }
   return UnknownBase::QueryInterface(iid, result);
+}
+
+NTSTATUS Camera::EnsureImageProcessor() {
+  if (imageProcessorPart != nullptr) return STATUS_SUCCESS;
+  WCHAR path[kRegistryPathChars];
+  memcpy(path, cameraKeyPath, sizeof path);
+  if (!camera_values::AppendPath(path, u"DataProcessing")) return STATUS_INVALID_PARAMETER;
+  UnknownBase* part = nullptr;
+  NTSTATUS status = CreateImageProcessor(&part, CLSID_ImageProcessor, path,
+                                         static_cast<ICaptureControl*>(this), outer, NonPagedPool);
+  if (!NT_SUCCESS(status) || part == nullptr) return STATUS_INVALID_PARAMETER;
+  void* processor = nullptr;
+  if (!NT_SUCCESS(part->QueryInterface(IID_IImageProcessor, &processor))) {
+    part->Release();
+    return STATUS_INVALID_PARAMETER;
+  }
+  // The interface's reference went to the root, which the camera must not hold: the processor's
+  // own unknown keeps it alive.
+  static_cast<IUnknown*>(processor)->Release();
+  imageProcessor = static_cast<IImageProcessor*>(processor);
+  imageProcessorPart = part;
+  return STATUS_SUCCESS;
 }
 
 // ---- ICameraInfo --------------------------------------------------------------------------------
 ULONG Camera::GetBandwidthAllocateRule() { return bandwidthAllocateRule; }
-ICaptureStream* Camera::GetVideoStream() { return nullptr; }
-ICaptureStream* Camera::GetStillStream() { return nullptr; }
 
 NTSTATUS Camera::Initialize(ICameraDevice* owner, DeviceContext* context,
                             PDEVICE_OBJECT classDeviceObject, PDEVICE_OBJECT interfaceDeviceObject,
@@ -117,72 +124,9 @@ NTSTATUS Camera::CustomPropertyRequest(PVOID, PVOID, ULONG, BOOLEAN) {
   return STATUS_NOT_IMPLEMENTED;
 }
 
-// Describes the video stream and, with a still pin, the still stream. Until the stream objects
-// are made here, each stream offers the one basic format.
-NTSTATUS Camera::CreateStreams() {
-  if (streamInformation != nullptr) return STATUS_SUCCESS;
-  ULONG count = supportStillPin != 0 ? 2 : 1;
-  auto* records = static_cast<HW_STREAM_INFORMATION*>(
-      bufferPool->Allocate(NonPagedPool, count * sizeof(HW_STREAM_INFORMATION), kBufferPersistent));
-  if (records == nullptr) {
-    streamCount = 0;
-    return STATUS_INSUFFICIENT_RESOURCES;
-  }
-  memset(records, 0, count * sizeof(HW_STREAM_INFORMATION));
-  for (ULONG index = 0; index < count; ++index) {
-    HW_STREAM_INFORMATION& record = records[index];
-    record.NumberOfPossibleInstances = 1;
-    record.DataFlow = KSPIN_DATAFLOW_OUT;
-    record.DataAccessible = TRUE;
-    record.NumberOfFormatArrayEntries = 1;
-    record.StreamFormatsArray = gBasicFormats;
-    record.Category = index == 0 ? &PINNAME_VIDEO_CAPTURE : &PINNAME_VIDEO_STILL;
-    record.Name = record.Category;
-    record.MediumsCount = 1;
-    record.Mediums = &gStandardMedium;
-  }
-  streamInformation = records;
-  streamCount = count;
-  return STATUS_SUCCESS;
-}
-
-
 ULONG Camera::GetStreamInformation(HW_STREAM_INFORMATION** table) {
   *table = streamInformation;
   return streamCount;
-}
-
-
-NTSTATUS Camera::MatchStreamFormat(PKSDATAFORMAT format, ULONG streamNumber) {
-  if (format == nullptr || streamNumber >= streamCount) return STATUS_NO_MATCH;
-  const HW_STREAM_INFORMATION& record = streamInformation[streamNumber];
-  for (ULONG index = 0; index < record.NumberOfFormatArrayEntries; ++index) {
-    if (RangeAccepts(*record.StreamFormatsArray[index], *format)) return STATUS_SUCCESS;
-  }
-  return STATUS_NO_MATCH;
-}
-
-// Answers with the 64-byte format of the first range that accepts the asked range.
-NTSTATUS Camera::DataIntersection(PHW_STREAM_REQUEST_BLOCK request) {
-  STREAM_DATA_INTERSECT_INFO* info = request->CommandData.IntersectInfo;
-  if (info == nullptr || info->DataRange == nullptr ||
-      !NT_SUCCESS(MatchStreamFormat(info->DataRange, info->StreamNumber))) {
-    return STATUS_NO_MATCH;
-  }
-  const ULONG size = sizeof(KSDATAFORMAT);
-  if (info->SizeOfDataFormatBuffer == 0) {
-    request->ActualBytesTransferred = size;
-    return STATUS_BUFFER_OVERFLOW;
-  }
-  if (info->SizeOfDataFormatBuffer == sizeof(ULONG)) {
-    memcpy(info->DataFormatBuffer, &size, sizeof(ULONG));
-    request->ActualBytesTransferred = sizeof(ULONG);
-    return STATUS_SUCCESS;
-  }
-  if (info->SizeOfDataFormatBuffer < size) return STATUS_BUFFER_TOO_SMALL;
-  memcpy(info->DataFormatBuffer, streamInformation[info->StreamNumber].StreamFormatsArray[0], size);
-  request->ActualBytesTransferred = size;
-  return STATUS_SUCCESS;
 }
 
 NTSTATUS Camera::WriteStatus(PCWSTR, ULONG) { return STATUS_SUCCESS; }

@@ -1,17 +1,16 @@
 // The Camera: the one object per device that knows the attached model and its configuration. The
 // device object creates it at initialisation and routes hardware-related requests to it.
 //
-// This is the camera's first form: its five interfaces in their base order, the values the device
-// object reads from it, one video and one still stream description and the format match over them,
-// and the capture and power steps as successful no-ops. Operations that need the registry, the
-// register lists and the streams' format tables answer STATUS_NOT_IMPLEMENTED until they arrive.
+// Its five interfaces sit in their fixed base order. It detects the attached model from the
+// registry, reads the model's configuration and register lists, makes the capture streams with
+// their format tables, and runs the capture and power sequences over the bridge and sensor.
 #pragma once
 
 #include "config/command_block.h"
 #include "config/register_access.h"
 #include "config/register_lists.h"
-#include "config/setting_file_parser.h"
 #include "config/registry_access.h"
+#include "config/setting_file_parser.h"
 #include "core/buffer_pool.h"
 #include "core/device_context.h"
 
@@ -199,6 +198,8 @@ class Camera : public Delegating<ICamera, Camera>,
   ~Camera();
 
   NTSTATUS QueryClassInterface(REFGUID iid, void** result);
+  // Creates the image processor on its first query; STATUS_INVALID_PARAMETER when it cannot be.
+  NTSTATUS EnsureImageProcessor();
   // Returns every register list and the status path copy to the pool.
   void FreeConfiguration();
   // Releases the children in their order of going: notifier, property sets, streams, image
@@ -215,6 +216,8 @@ class Camera : public Delegating<ICamera, Camera>,
   NTSTATUS OpenStreamFormat(ULONG streamNumber, PVOID format, PULONG rawFrameLength);
   NTSTATUS CloseStreamFormat(ULONG streamNumber);
   bool HasStream(ULONG streamNumber);
+  // The stream of a stream number, or null.
+  ICaptureStream* StreamOf(ULONG streamNumber);
   // The property sets as capture control sees them (camera_children.cpp).
   void RestorePropertyValues();
   NTSTATUS ShutdownProperties();
@@ -367,8 +370,8 @@ class Camera : public Delegating<ICamera, Camera>,
   ULONG streamCount;
   ULONG stillSupportType;
   UCHAR supportStillPin;
-  ICameraDevice* device;    // the owning device, no reference
-  IBufferPool* bufferPool;  // no reference
+  ICameraDevice* device;              // the owning device, no reference
+  IBufferPool* bufferPool;            // no reference
   RegisterAccessState registerState;  // registerLock, sensorId, sensorIdProgrammed
   StringTable stringTable;            // of the setting file being parsed
 
@@ -386,7 +389,8 @@ class Camera : public Delegating<ICamera, Camera>,
   // Children, one reference each.
   ICaptureStream* videoStream = nullptr;
   ICaptureStream* stillStream = nullptr;
-  IImageProcessor* imageProcessor = nullptr;
+  IImageProcessor* imageProcessor = nullptr;  // of imageProcessorPart, no reference of its own
+  UnknownBase* imageProcessorPart = nullptr;  // the processor's own unknown, one reference
   IPropertySetList* propertySetList = nullptr;
   IEventNotifier* eventNotifier = nullptr;
   ILowLightControl* lowLightControl = nullptr;

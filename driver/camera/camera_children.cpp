@@ -50,6 +50,7 @@ void Camera::ReleaseChildren() {
   ReleaseAndClear(&eventNotifier);
   ReleaseAndClear(&propertySetList);
   ReleaseStreams();
-  ReleaseAndClear(&imageProcessor);
+  imageProcessor = nullptr;
+  ReleaseAndClear(&imageProcessorPart);
   ReleaseAndClear(reinterpret_cast<IUnknown**>(&lowLightControl));
 }
