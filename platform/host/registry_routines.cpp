@@ -195,6 +195,23 @@ NTSTATUS AnswerKey(const KeyNode& key, KEY_INFORMATION_CLASS informationClass, P
   return STATUS_INVALID_PARAMETER;
 }
 
+// Runs action(key, valueName) under the hive lock after the checks every key routine makes: the
+// caller at PASSIVE_LEVEL, a handle of an open key, a readable value name when one is given, and a
+// key that has not been deleted since it was opened.
+template <class Action>
+NTSTATUS WithLiveKey(const char* routine, HANDLE keyHandle, PUNICODE_STRING valueName,
+                     Action action) {
+  host::internal::RequirePassiveLevel(routine);
+  KeyRef key;
+  NTSTATUS status = KeyFromHandle(keyHandle, &key);
+  std::u16string_view name;
+  if (NT_SUCCESS(status) && valueName != nullptr) status = NameOf(valueName, &name);
+  if (!NT_SUCCESS(status)) return status;
+  std::lock_guard<std::mutex> guard(HiveLock());
+  if (key->deleted) return STATUS_KEY_DELETED;
+  return action(*key, name);
+}
+
 }  // namespace
 
 extern "C" {
@@ -213,86 +230,62 @@ NTSTATUS NTAPI ZwCreateKey(PHANDLE keyHandle, ACCESS_MASK, POBJECT_ATTRIBUTES ob
 NTSTATUS NTAPI ZwQueryValueKey(HANDLE keyHandle, PUNICODE_STRING valueName,
                                KEY_VALUE_INFORMATION_CLASS informationClass,
                                PVOID keyValueInformation, ULONG length, PULONG resultLength) {
-  host::internal::RequirePassiveLevel("ZwQueryValueKey");
-  KeyRef key;
-  NTSTATUS status = KeyFromHandle(keyHandle, &key);
-  std::u16string_view name;
-  if (NT_SUCCESS(status)) status = NameOf(valueName, &name);
-  if (!NT_SUCCESS(status)) return status;
-  std::lock_guard<std::mutex> guard(HiveLock());
-  if (key->deleted) return STATUS_KEY_DELETED;
-  const RegistryValue* value = host::internal::FindValue(*key, name);
-  if (value == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
-  return AnswerValue(*value, informationClass, keyValueInformation, length, resultLength);
+  return WithLiveKey(
+      "ZwQueryValueKey", keyHandle, valueName, [&](KeyNode& key, std::u16string_view name) {
+        const RegistryValue* value = host::internal::FindValue(key, name);
+        if (value == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
+        return AnswerValue(*value, informationClass, keyValueInformation, length, resultLength);
+      });
 }
 
 NTSTATUS NTAPI ZwSetValueKey(HANDLE keyHandle, PUNICODE_STRING valueName, ULONG, ULONG type,
                              PVOID data, ULONG dataSize) {
-  host::internal::RequirePassiveLevel("ZwSetValueKey");
-  KeyRef key;
-  NTSTATUS status = KeyFromHandle(keyHandle, &key);
-  std::u16string_view name;
-  if (NT_SUCCESS(status)) status = NameOf(valueName, &name);
-  if (!NT_SUCCESS(status)) return status;
-  if (name.size() > host::internal::kMaxValueNameUnits || (data == nullptr && dataSize != 0)) {
-    return STATUS_INVALID_PARAMETER;
-  }
-  const auto* bytes = static_cast<const uint8_t*>(data);
-  std::lock_guard<std::mutex> guard(HiveLock());
-  if (key->deleted) return STATUS_KEY_DELETED;
-  host::internal::SetValue(*key, name, type, std::vector<uint8_t>(bytes, bytes + dataSize));
-  return STATUS_SUCCESS;
+  return WithLiveKey(
+      "ZwSetValueKey", keyHandle, valueName, [&](KeyNode& key, std::u16string_view name) {
+        if (name.size() > host::internal::kMaxValueNameUnits ||
+            (data == nullptr && dataSize != 0)) {
+          return STATUS_INVALID_PARAMETER;
+        }
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        host::internal::SetValue(key, name, type, std::vector<uint8_t>(bytes, bytes + dataSize));
+        return STATUS_SUCCESS;
+      });
 }
 
 NTSTATUS NTAPI ZwDeleteValueKey(HANDLE keyHandle, PUNICODE_STRING valueName) {
-  host::internal::RequirePassiveLevel("ZwDeleteValueKey");
-  KeyRef key;
-  NTSTATUS status = KeyFromHandle(keyHandle, &key);
-  std::u16string_view name;
-  if (NT_SUCCESS(status)) status = NameOf(valueName, &name);
-  if (!NT_SUCCESS(status)) return status;
-  std::lock_guard<std::mutex> guard(HiveLock());
-  if (key->deleted) return STATUS_KEY_DELETED;
-  return host::internal::DeleteValue(*key, name) ? STATUS_SUCCESS : STATUS_OBJECT_NAME_NOT_FOUND;
+  return WithLiveKey("ZwDeleteValueKey", keyHandle, valueName,
+                     [&](KeyNode& key, std::u16string_view name) {
+                       return host::internal::DeleteValue(key, name) ? STATUS_SUCCESS
+                                                                     : STATUS_OBJECT_NAME_NOT_FOUND;
+                     });
 }
 
 NTSTATUS NTAPI ZwEnumerateValueKey(HANDLE keyHandle, ULONG index,
                                    KEY_VALUE_INFORMATION_CLASS informationClass,
                                    PVOID keyValueInformation, ULONG length, PULONG resultLength) {
-  host::internal::RequirePassiveLevel("ZwEnumerateValueKey");
-  KeyRef key;
-  NTSTATUS status = KeyFromHandle(keyHandle, &key);
-  if (!NT_SUCCESS(status)) return status;
-  std::lock_guard<std::mutex> guard(HiveLock());
-  if (key->deleted) return STATUS_KEY_DELETED;
-  if (index >= key->values.size()) return STATUS_NO_MORE_ENTRIES;
-  return AnswerValue(key->values[index], informationClass, keyValueInformation, length,
-                     resultLength);
+  return WithLiveKey("ZwEnumerateValueKey", keyHandle, nullptr,
+                     [&](KeyNode& key, std::u16string_view) {
+                       if (index >= key.values.size()) return STATUS_NO_MORE_ENTRIES;
+                       return AnswerValue(key.values[index], informationClass, keyValueInformation,
+                                          length, resultLength);
+                     });
 }
 
 NTSTATUS NTAPI ZwEnumerateKey(HANDLE keyHandle, ULONG index, KEY_INFORMATION_CLASS informationClass,
                               PVOID keyInformation, ULONG length, PULONG resultLength) {
-  host::internal::RequirePassiveLevel("ZwEnumerateKey");
-  KeyRef key;
-  NTSTATUS status = KeyFromHandle(keyHandle, &key);
-  if (!NT_SUCCESS(status)) return status;
-  std::lock_guard<std::mutex> guard(HiveLock());
-  if (key->deleted) return STATUS_KEY_DELETED;
-  if (index >= key->subkeys.size()) return STATUS_NO_MORE_ENTRIES;
-  auto subkey = key->subkeys.begin();
-  std::advance(subkey, index);
-  return AnswerKey(*subkey->second, informationClass, keyInformation, length, resultLength);
+  return WithLiveKey("ZwEnumerateKey", keyHandle, nullptr, [&](KeyNode& key, std::u16string_view) {
+    if (index >= key.subkeys.size()) return STATUS_NO_MORE_ENTRIES;
+    auto subkey = key.subkeys.begin();
+    std::advance(subkey, index);
+    return AnswerKey(*subkey->second, informationClass, keyInformation, length, resultLength);
+  });
 }
 
 NTSTATUS NTAPI ZwQueryKey(HANDLE keyHandle, KEY_INFORMATION_CLASS informationClass,
                           PVOID keyInformation, ULONG length, PULONG resultLength) {
-  host::internal::RequirePassiveLevel("ZwQueryKey");
-  KeyRef key;
-  NTSTATUS status = KeyFromHandle(keyHandle, &key);
-  if (!NT_SUCCESS(status)) return status;
-  std::lock_guard<std::mutex> guard(HiveLock());
-  if (key->deleted) return STATUS_KEY_DELETED;
-  return AnswerKey(*key, informationClass, keyInformation, length, resultLength);
+  return WithLiveKey("ZwQueryKey", keyHandle, nullptr, [&](KeyNode& key, std::u16string_view) {
+    return AnswerKey(key, informationClass, keyInformation, length, resultLength);
+  });
 }
 
 NTSTATUS NTAPI ZwDeleteKey(HANDLE keyHandle) {
