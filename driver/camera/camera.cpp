@@ -66,6 +66,9 @@ NTSTATUS Camera::QueryClassInterface(REFGUID iid, void** result) {
 
 NTSTATUS Camera::EnsureImageProcessor() {
   if (imageProcessorPart != nullptr) return STATUS_SUCCESS;
+  // Making the processor reads its registry settings, which only passive level allows; a query
+  // at raised IRQL (the button event's completion) finds none rather than reading there.
+  if (KeGetCurrentIrql() != PASSIVE_LEVEL) return STATUS_INVALID_PARAMETER;
   WCHAR path[kRegistryPathChars];
   memcpy(path, cameraKeyPath, sizeof path);
   if (!camera_values::AppendPath(path, u"DataProcessing")) return STATUS_INVALID_PARAMETER;

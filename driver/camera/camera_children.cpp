@@ -29,7 +29,12 @@ NTSTATUS Camera::Prepare() {
     status = CreateEventNotifier();
     if (!NT_SUCCESS(status)) return status;
   }
-  return CreateLowLightControl();
+  status = CreateLowLightControl();
+  if (!NT_SUCCESS(status)) return status;
+  // The processor is made now, at passive level, so that a button event completing at raised IRQL
+  // finds it; when it cannot be made, the next query at passive level tries again.
+  EnsureImageProcessor();
+  return STATUS_SUCCESS;
 }
 
 // The property sets, event notifier and low-light control are made here once their classes exist;
