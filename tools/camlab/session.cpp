@@ -73,6 +73,9 @@ std::vector<ModelFile> FindModels(const std::string& folder, std::string* error)
         model.sensorKnobs = SensorKnobs(line.substr(0, line.find(';')));
       } else if (line.rfind("Name", 0) == 0 && line.find('=') != std::string::npos) {
         model.description = Quoted(line);
+      } else if (line.rfind("Driver", 0) == 0 && line.find('=') != std::string::npos) {
+        // A model of its own file names the driver image that serves it.
+        model.variant = Quoted(line);
       }
     }
     if (!model.name.empty()) models.push_back(model);

@@ -15,7 +15,7 @@ namespace camlab {
 
 struct ModelFile {
   std::string path;         // the setting file
-  std::string variant;      // lynxcam or ibexcam: the file's stem
+  std::string variant;      // lynxcam or ibexcam: the file's "Driver" string, else its stem
   std::string name;         // the model key's last component
   std::string description;  // the "Name" string of the file
   // The emulated sensor knobs that make the camera answer the model's "VersionCheck".
