@@ -66,8 +66,9 @@ Knob BoolKnob(std::string key, std::string help, bool EmulatorConfig::*field) {
           }};
 }
 
-const char* const kFaultNames[kFaultCount] = {"refuse_alt",   "fail_request", "drop_packet",
-                                              "short_packet", "drop_frame",   "corrupt_frame"};
+const char* const kFaultNames[kFaultCount] = {"refuse_alt",      "fail_request", "drop_packet",
+                                              "short_packet",    "drop_frame",   "corrupt_frame",
+                                              "corrupt_interval"};
 const char* const kFaultHelp[kFaultCount] = {
     "alternate settings refused for lack of bandwidth",
     "vendor requests that stall",
@@ -75,6 +76,7 @@ const char* const kFaultHelp[kFaultCount] = {
     "isochronous data packets cut short",
     "frames abandoned with a 12-byte packet",
     "compressed frames with damaged entropy-coded data",
+    "compressed frames whose middle restart interval no decoder can decode",
 };
 
 std::vector<Knob> BuildKnobs() {

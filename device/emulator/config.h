@@ -20,6 +20,7 @@ enum class Fault : uint8_t {
   ShortPacket,       // an isochronous data packet arrives cut short
   DropFrame,         // the bridge abandons a frame with a 12-byte packet
   CorruptFrame,      // compressed data of a frame is damaged
+  CorruptInterval,   // one restart interval of a compressed frame is made undecodable
   Count,
 };
 constexpr size_t kFaultCount = static_cast<size_t>(Fault::Count);

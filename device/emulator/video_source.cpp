@@ -125,6 +125,10 @@ bool VideoSource::StartFrame(Bridge& bridge, FaultInjector& faults, DeviceStatis
       camencode::CorruptJpegScanData(frame, kCorruptedBytesPerFrame) != 0) {
     ++statistics.framesCorrupted;
   }
+  if (camencode::IsCompressed(format.format) && faults.Fire(Fault::CorruptInterval) &&
+      camencode::CorruptJpegInterval(frame)) {
+    ++statistics.framesCorrupted;
+  }
   // An injected drop abandons the frame half way through its packets.
   abandonAfterPackets_ = -1;
   if (faults.Fire(Fault::DropFrame)) {

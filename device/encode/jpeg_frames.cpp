@@ -34,9 +34,15 @@ std::string EncodeJpegFrame(const campattern::RgbImage& image, const FrameFormat
   return {};
 }
 
+bool CorruptJpegInterval(std::vector<uint8_t>& frame) {
+  return camjpeg::CorruptRestartInterval(frame, camjpeg::CountRestartIntervals(frame) / 2);
+}
+
 #else
 
 bool JpegEncoderAvailable() { return false; }
+
+bool CorruptJpegInterval(std::vector<uint8_t>&) { return false; }
 
 std::string EncodeJpegFrame(const campattern::RgbImage&, const FrameFormat&,
                             std::vector<uint8_t>*) {

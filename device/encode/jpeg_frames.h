@@ -22,4 +22,10 @@ std::string EncodeJpegFrame(const campattern::RgbImage& image, const FrameFormat
 // bytes were changed (0 when the frame has no scan data to damage).
 uint32_t CorruptJpegScanData(std::vector<uint8_t>& frame, uint32_t count);
 
+// Makes the middle restart interval of a JPEG frame (the whole scan when it has no restart
+// markers) undecodable: its entropy-coded data becomes bits that no Huffman table of the frame
+// decodes. A decoder that resynchronises picks up again at the next restart marker. False when the
+// frame has no scan (or the build has no JPEG library).
+bool CorruptJpegInterval(std::vector<uint8_t>& frame);
+
 }  // namespace camencode

@@ -61,31 +61,6 @@ size_t FindMarker(const std::vector<uint8_t>& frame, uint8_t code, size_t from =
   return std::string::npos;
 }
 
-// Replaces the entropy-coded bytes of one restart interval by stuffed 0xFF bytes: all one bits,
-// which no Annex K table decodes.
-bool CorruptInterval(std::vector<uint8_t>& frame, int interval) {
-  size_t sos = FindMarker(frame, 0xDA);
-  if (sos == std::string::npos || sos + 4 > frame.size()) return false;
-  size_t start = sos + 2 + (size_t{frame[sos + 2]} << 8 | frame[sos + 3]);
-  int current = 0;
-  for (size_t i = start; i + 1 < frame.size(); ++i) {
-    if (frame[i] != 0xFF || frame[i + 1] == 0x00) continue;
-    bool restart = frame[i + 1] >= 0xD0 && frame[i + 1] <= 0xD7;
-    if (current == interval) {
-      static const uint8_t kBad[] = {0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00};
-      frame.erase(frame.begin() + static_cast<ptrdiff_t>(start),
-                  frame.begin() + static_cast<ptrdiff_t>(i));
-      frame.insert(frame.begin() + static_cast<ptrdiff_t>(start), std::begin(kBad), std::end(kBad));
-      return true;
-    }
-    if (!restart) return false;
-    ++current;
-    start = i + 2;
-    ++i;
-  }
-  return false;
-}
-
 // Moves the line count of the frame header into a DNL segment right after the scan.
 bool MoveLineCountToDnl(std::vector<uint8_t>& frame) {
   size_t sof = FindMarker(frame, 0xC0);
@@ -209,7 +184,7 @@ std::vector<uint8_t> Encode(const uint8_t* input, bool planar, uint32_t width, u
   free(buffer);
 
   if (options.corruptInterval >= 0 &&
-      (options.restartInterval == 0 || !CorruptInterval(frame, options.corruptInterval))) {
+      (options.restartInterval == 0 || !CorruptRestartInterval(frame, options.corruptInterval))) {
     SetError(error, "no such restart interval to corrupt");
     return {};
   }
@@ -221,6 +196,41 @@ std::vector<uint8_t> Encode(const uint8_t* input, bool planar, uint32_t width, u
 }
 
 }  // namespace
+
+// The interval's bytes become stuffed 0xFF bytes: a run of one bits that no Annex K table decodes.
+bool CorruptRestartInterval(std::vector<uint8_t>& frame, int interval) {
+  size_t sos = FindMarker(frame, 0xDA);
+  if (interval < 0 || sos == std::string::npos || sos + 4 > frame.size()) return false;
+  size_t start = sos + 2 + (size_t{frame[sos + 2]} << 8 | frame[sos + 3]);
+  int current = 0;
+  for (size_t i = start; i + 1 < frame.size(); ++i) {
+    if (frame[i] != 0xFF || frame[i + 1] == 0x00) continue;
+    bool restart = frame[i + 1] >= 0xD0 && frame[i + 1] <= 0xD7;
+    if (current == interval) {
+      static const uint8_t kBad[] = {0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00};
+      frame.erase(frame.begin() + static_cast<ptrdiff_t>(start),
+                  frame.begin() + static_cast<ptrdiff_t>(i));
+      frame.insert(frame.begin() + static_cast<ptrdiff_t>(start), std::begin(kBad), std::end(kBad));
+      return true;
+    }
+    if (!restart) return false;
+    ++current;
+    start = i + 2;
+    ++i;
+  }
+  return false;
+}
+
+int CountRestartIntervals(const std::vector<uint8_t>& frame) {
+  size_t sos = FindMarker(frame, 0xDA);
+  if (sos == std::string::npos || sos + 4 > frame.size()) return 0;
+  int count = 1;
+  for (size_t i = sos + 2 + (size_t{frame[sos + 2]} << 8 | frame[sos + 3]); i + 1 < frame.size();
+       ++i) {
+    if (frame[i] == 0xFF && frame[i + 1] >= 0xD0 && frame[i + 1] <= 0xD7) ++count;
+  }
+  return count;
+}
 
 PlaneSizes PlaneSizesFor(uint32_t width, uint32_t height, ChromaSampling sampling) {
   PlaneSizes sizes;

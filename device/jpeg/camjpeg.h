@@ -54,6 +54,13 @@ std::vector<uint8_t> EncodePlanes(const uint8_t* planes, uint32_t width, uint32_
 std::vector<uint8_t> EncodeRgb(const uint8_t* pixels, uint32_t width, uint32_t height,
                                const EncodeOptions& options, std::string* error = nullptr);
 
+// Replaces the entropy-coded data of restart interval `interval` (0 = the first; a scan without
+// restart markers is one interval) by bytes that no Annex K table decodes, so that a decoder fails
+// at the interval's first block. False when the frame has no such interval.
+bool CorruptRestartInterval(std::vector<uint8_t>& frame, int interval);
+// The restart intervals of the frame's scan: 1 without restart markers, 0 without a scan.
+int CountRestartIntervals(const std::vector<uint8_t>& frame);
+
 // The reference decode: libjpeg-turbo's raw (planar) output of a frame of this library's form,
 // laid out as above. Empty on failure; *width, *height and *sampling describe the frame.
 std::vector<uint8_t> DecodePlanes(const uint8_t* frame, size_t length, uint32_t* width,
