@@ -590,7 +590,11 @@ ULONG ImageProcessor::ConvertPacked(const UCHAR* raw, ULONG rawLength, UCHAR* de
                                     ULONG destinationLength, ULONG width, ULONG height,
                                     ULONG compression) {
   if (colorRoutines == nullptr) colorRoutines = SelectColorRoutines(false);
-  YuvConversionSettings settings = {flipBits, standardCoefficients != 0, nullptr};
+  // The camera sends its top row first, while a 24-bit RGB frame is a bitmap whose first row is
+  // the bottom one (as the decoded paths write it): the rows are turned over on top of the user's
+  // own flip.
+  const ULONG flip = compression == kCompressionRgb24 ? flipBits ^ kFlipVertical : flipBits;
+  YuvConversionSettings settings = {flip, standardCoefficients != 0, nullptr};
   ULONG fromWidth = width, fromHeight = height;
   if (kHasSourceScaling && sourceWidth != 0 && sourceHeight != 0) {
     fromWidth = sourceWidth;

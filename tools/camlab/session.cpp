@@ -4,9 +4,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "host_control.h"
+#include "kernel_registry.h"
 #include "registry_control.h"
 
 namespace fs = std::filesystem;
@@ -19,18 +21,63 @@ std::u16string DriverKeyName(const std::string& model) {
   return u"{camlab}\\" + host::Utf16FromUtf8(model);
 }
 
-// "HKR, %Model%, VersionCheck, 1, 42, 29, FF, 03": sensor id, version register, mask, version.
-std::vector<std::string> SensorKnobs(const std::string& line) {
+std::string Trimmed(std::string text) {
+  text.erase(0, text.find_first_not_of(" \t"));
+  text.erase(text.find_last_not_of(" \t\r") + 1);
+  return text;
+}
+
+// The file's logical lines: comments gone, a "\" ending a line joining the next one.
+std::vector<std::string> LogicalLines(std::istream& in) {
+  std::vector<std::string> lines;
+  std::string pending;
+  for (std::string line; std::getline(in, line);) {
+    line = Trimmed(line.substr(0, line.find(';')));
+    const bool joins = !line.empty() && line.back() == '\\';
+    if (joins) line.pop_back();
+    pending += line;
+    if (joins) continue;
+    if (!pending.empty()) lines.push_back(pending);
+    pending.clear();
+  }
+  if (!pending.empty()) lines.push_back(pending);
+  return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
   std::vector<std::string> fields;
   std::stringstream stream(line);
-  for (std::string field; std::getline(stream, field, ',');) {
-    field.erase(0, field.find_first_not_of(" \t"));
-    field.erase(field.find_last_not_of(" \t\r") + 1);
-    fields.push_back(field);
-  }
+  for (std::string field; std::getline(stream, field, ',');) fields.push_back(Trimmed(field));
+  return fields;
+}
+
+// "HKR, %Model%, VersionCheck, 1, 42, 29, FF, 03": sensor id, version register, mask, version.
+std::vector<std::string> SensorKnobs(const std::vector<std::string>& fields) {
   if (fields.size() < 8) return {};
   return {"sensor_id=0x" + fields[4], "sensor_version_reg=0x" + fields[5],
           "sensor_version=0x" + fields[7]};
+}
+
+// "HKR, CameraSetting, NAME, FLAGS, DATA...": a number or byte list of the device key's
+// "CameraSetting". The driver reads these when the device starts, before it applies its setting
+// files, so an installation writes them first.
+std::optional<DeviceValue> DeviceValueOf(const std::vector<std::string>& fields) {
+  if (fields.size() < 5 || fields[0] != "HKR" || fields[1] != "CameraSetting") return std::nullopt;
+  DeviceValue value;
+  value.name = fields[2];
+  const unsigned long flags = std::strtoul(fields[3].c_str(), nullptr, 0);
+  if (flags == 0x10001) {
+    value.type = REG_DWORD;
+    const auto number = static_cast<uint32_t>(std::strtoul(fields[4].c_str(), nullptr, 0));
+    for (int shift = 0; shift < 32; shift += 8) value.data.push_back((number >> shift) & 0xFF);
+  } else if (flags == 1) {
+    value.type = REG_BINARY;
+    for (size_t i = 4; i < fields.size(); ++i)
+      value.data.push_back(static_cast<uint8_t>(std::strtoul(fields[i].c_str(), nullptr, 16)));
+  } else {
+    return std::nullopt;  // strings come with the setting file itself
+  }
+  return value;
 }
 
 std::string Quoted(const std::string& line) {
@@ -64,18 +111,20 @@ std::vector<ModelFile> FindModels(const std::string& folder, std::string* error)
     model.path = fs::absolute(entry.path()).string();
     model.variant = entry.path().stem().string();
     std::ifstream in(entry.path());
-    std::string line;
-    while (std::getline(in, line)) {
+    for (const std::string& line : LogicalLines(in)) {
+      const std::vector<std::string> fields = Fields(line);
       if (line.rfind("Model", 0) == 0 && line.find('=') != std::string::npos) {
         std::string key = Quoted(line);
         model.name = key.substr(key.rfind('\\') + 1);
-      } else if (line.find("VersionCheck") != std::string::npos && line.rfind("HKR", 0) == 0) {
-        model.sensorKnobs = SensorKnobs(line.substr(0, line.find(';')));
       } else if (line.rfind("Name", 0) == 0 && line.find('=') != std::string::npos) {
         model.description = Quoted(line);
       } else if (line.rfind("Driver", 0) == 0 && line.find('=') != std::string::npos) {
         // A model of its own file names the driver image that serves it.
         model.variant = Quoted(line);
+      } else if (fields.size() > 2 && fields[0] == "HKR" && fields[2] == "VersionCheck") {
+        model.sensorKnobs = SensorKnobs(fields);
+      } else if (std::optional<DeviceValue> value = DeviceValueOf(fields)) {
+        model.deviceValues.push_back(*value);
       }
     }
     if (!model.name.empty()) models.push_back(model);
@@ -127,6 +176,10 @@ std::unique_ptr<Session> Session::Open(const Options& options, std::string* erro
       u"\\DosDevices\\C:\\" + host::Utf16FromUtf8(file.parent_path().filename().string()));
   host::WriteRegistryString(key + u"\\CameraSetting\\CamSettingFiles", u"0",
                             host::Utf16FromUtf8(file.filename().string()));
+  for (const DeviceValue& value : session->model_.deviceValues) {
+    host::WriteRegistryValue(key + u"\\CameraSetting", host::Utf16FromUtf8(value.name), value.type,
+                             value.data);
+  }
 
   // The model's sensor first, so that the user's knobs can still change it.
   std::vector<std::string> knobs = session->model_.sensorKnobs;

@@ -13,6 +13,13 @@
 
 namespace camlab {
 
+// A value of the device key's "CameraSetting" that the model's installation writes.
+struct DeviceValue {
+  std::string name;
+  ULONG type = 0;
+  std::vector<uint8_t> data;
+};
+
 struct ModelFile {
   std::string path;         // the setting file
   std::string variant;      // lynxcam or ibexcam: the file's "Driver" string, else its stem
@@ -20,6 +27,7 @@ struct ModelFile {
   std::string description;  // the "Name" string of the file
   // The emulated sensor knobs that make the camera answer the model's "VersionCheck".
   std::vector<std::string> sensorKnobs;
+  std::vector<DeviceValue> deviceValues;
 };
 
 // Every *.settings file of the folder, sorted by name. The default model is the first lynxcam one.
