@@ -61,6 +61,11 @@ NTSTATUS Camera::QueryClassInterface(REFGUID iid, void** result) {
     }
     return imageProcessorPart->QueryInterface(iid, result);
   }
+  UnknownBase* child = nullptr;
+  if (IsEqualGuid(iid, IID_IPropertySetList)) child = propertySetListPart;
+  if (IsEqualGuid(iid, IID_IEventNotifier)) child = eventNotifierPart;
+  if (IsEqualGuid(iid, IID_ILowLightControl)) child = lowLightControlPart;
+  if (child != nullptr) return child->QueryInterface(iid, result);
   return UnknownBase::QueryInterface(iid, result);
 }
 

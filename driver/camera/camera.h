@@ -394,6 +394,11 @@ class Camera : public Delegating<ICamera, Camera>,
   IPropertySetList* propertySetList = nullptr;
   IEventNotifier* eventNotifier = nullptr;
   ILowLightControl* lowLightControl = nullptr;
+  // The aggregated children's own unknowns hold their references (a reference taken through one
+  // of their interfaces would land on the root); the three pointers above are views of them.
+  UnknownBase* propertySetListPart = nullptr;
+  UnknownBase* eventNotifierPart = nullptr;
+  UnknownBase* lowLightControlPart = nullptr;
   UCHAR pollingEnabled = 0;
   UCHAR buttonDown = 0;
   ULONG sensorWidth = 0;

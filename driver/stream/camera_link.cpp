@@ -4,6 +4,9 @@
 #include "config/command_block.h"
 #include "core/held_interface.h"
 #include "core/image_processor_interface.h"
+#include "image/low_light_control.h"
+#include "props/change_notice.h"
+#include "props/property_set_list.h"
 
 namespace {
 
@@ -132,13 +135,17 @@ PCWSTR CameraKeyPathOf(ICaptureControl* owner) {
   return info ? info->GetCameraKeyPath() : nullptr;
 }
 
-NTSTATUS NotifyFormatChange(ICaptureControl* owner, PKS_DATARANGE_VIDEO) {
-  HeldInterface<IUnknown> sets(owner, IID_IPropertySetList);
-  return sets.status();
+NTSTATUS NotifyFormatChange(ICaptureControl* owner, PKS_DATARANGE_VIDEO range) {
+  HeldInterface<IPropertySetList> sets(owner, IID_IPropertySetList);
+  if (!sets) return sets.status();
+  ChangeNotice notice = {kChangeNoticeSize, kChangeNoticeFormat, range};
+  return sets->NotifyChange(&notice);
 }
 
-NTSTATUS TellLowLightFrameRate(ICaptureControl* owner, ULONG) {
-  HeldInterface<IUnknown> lowLight(owner, IID_ILowLightControl);
+// The query's status is the answer: the control only resets its window.
+NTSTATUS TellLowLightFrameRate(ICaptureControl* owner, ULONG frameRate) {
+  HeldInterface<ILowLightControl> lowLight(owner, IID_ILowLightControl);
+  if (lowLight) lowLight->SetFrameRate(frameRate);
   return lowLight.status();
 }
 

@@ -36,10 +36,13 @@ NTSTATUS StreamTestRoot::QueryInterface(REFGUID iid, void** result) {
     *result = static_cast<IImageProcessor*>(&processor);
     return STATUS_SUCCESS;
   }
-  // The children that a prepared camera would have: only their presence is asked for.
-  if (IsEqualGuid(iid, IID_IPropertySetList) || IsEqualGuid(iid, IID_ILowLightControl)) {
-    *result = static_cast<IUnknown*>(this);
-    AddRef();
+  // The children that a prepared camera would have.
+  if (IsEqualGuid(iid, IID_IPropertySetList)) {
+    *result = static_cast<IPropertySetList*>(&propertySets);
+    return STATUS_SUCCESS;
+  }
+  if (IsEqualGuid(iid, IID_ILowLightControl)) {
+    *result = static_cast<ILowLightControl*>(&lowLight);
     return STATUS_SUCCESS;
   }
   return static_cast<UnknownBase*>(camera_)->QueryInterface(iid, result);

@@ -1,7 +1,7 @@
 // The stream suites' camera: a real Camera whose alternate-setting selection is scripted (which
 // settings the bus refuses, which were asked for), aggregated under a small root that gives it a
 // real buffer pool and stands in for the children that the camera makes only once it is prepared
-// (property sets, low-light control).
+// (property sets, low-light control), recording what the streams tell them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +11,9 @@
 
 #include "camera/camera.h"
 #include "core/image_processor_interface.h"
+#include "image/low_light_control.h"
+#include "props/change_notice.h"
+#include "props/property_set_list.h"
 #include "stream/format_mode.h"
 #include "stream/video_format.h"
 
@@ -73,6 +76,44 @@ class RecordingProcessor : public IImageProcessor {
   std::vector<Event> events;
 };
 
+// The children that a prepared camera would have, as the streams reach them: what they were told.
+class RecordingPropertySets : public IPropertySetList {
+ public:
+  NTSTATUS QueryInterface(REFGUID, void**) override { return STATUS_INVALID_PARAMETER; }
+  LONG AddRef() override { return 1; }
+  LONG Release() override { return 1; }
+  NTSTATUS HandleGetRequest(PHW_STREAM_REQUEST_BLOCK) override { return STATUS_NOT_SUPPORTED; }
+  NTSTATUS HandleSetRequest(PHW_STREAM_REQUEST_BLOCK) override { return STATUS_NOT_SUPPORTED; }
+  ULONG GetSetTable(KSPROPERTY_SET** table) override {
+    *table = nullptr;
+    return 0;
+  }
+  NTSTATUS SaveAll() override { return STATUS_SUCCESS; }
+  NTSTATUS RestoreAll() override { return STATUS_SUCCESS; }
+  NTSTATUS NotifyChange(ChangeNotice* notice) override {
+    notices.push_back(*notice);
+    return STATUS_SUCCESS;
+  }
+  NTSTATUS BuildSets() override { return STATUS_SUCCESS; }
+  std::vector<ChangeNotice> notices;
+};
+
+class RecordingLowLight : public ILowLightControl {
+ public:
+  NTSTATUS QueryInterface(REFGUID, void**) override { return STATUS_INVALID_PARAMETER; }
+  LONG AddRef() override { return 1; }
+  LONG Release() override { return 1; }
+  NTSTATUS SetFrameRate(ULONG frameRate) override {
+    frameRates.push_back(frameRate);
+    return STATUS_SUCCESS;
+  }
+  NTSTATUS BeginFrame() override { return STATUS_SUCCESS; }
+  NTSTATUS AnalyseFrame(ULONG, ULONG, ULONG, const UCHAR*, ULONG) override {
+    return STATUS_SUCCESS;
+  }
+  std::vector<ULONG> frameRates;
+};
+
 class StreamTestRoot : public IUnknown {
  public:
   StreamTestRoot();
@@ -95,6 +136,8 @@ class StreamTestRoot : public IUnknown {
 
   LONG references = 0;
   RecordingProcessor processor;
+  RecordingPropertySets propertySets;
+  RecordingLowLight lowLight;
   DeviceContext context = {};
 
  private:
