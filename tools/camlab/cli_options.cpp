@@ -36,8 +36,12 @@ bool ParseFormat(const std::string& text, FormatRequest* request) {
   request->width = static_cast<uint32_t>(width);
   request->height = static_cast<uint32_t>(height);
   if (colon != std::string::npos) {
+    // A FourCC, or RGB and a bit count as the format listing shows uncompressed formats.
     request->fourcc = text.substr(colon + 1);
-    if (request->fourcc.size() != 4) return false;
+    uint64_t bits = 0;
+    const bool rgb = request->fourcc.rfind("RGB", 0) == 0 &&
+                     ParseUnsigned(request->fourcc.substr(3), 32, &bits) && bits != 0;
+    if (request->fourcc.size() != 4 && !rgb) return false;
   }
   return true;
 }
@@ -93,7 +97,8 @@ global options:
 formats and capture options:
   --model NAME               the camera model (default: the default model)
 capture options:
-  --format INDEX|WxH[:FOURCC]  the format, by table index or size (default: the current format)
+  --format INDEX|WxH[:FOURCC]  the format, by table index or size and FourCC or RGB24 (default:
+                             the current format)
   --fps F                    the frame rate to ask for
   --frames N                 frames to write (also --stream-count, -C)
   --skip N                   frames to drop first (also --stream-skip)

@@ -1,10 +1,12 @@
 // camlab capture: streams frames from the video pin into files and sums the run up.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
+#include "format_modes.h"
 #include "host_control.h"
 #include "output_pattern.h"
 #include "png_writer.h"
@@ -47,6 +49,17 @@ bool OutputFolder::Make(const std::string& text, std::string* error) {
   return false;
 }
 
+// The rate (thousandths of a frame per second) the driver takes for a frame interval: clamped to
+// the format's range.
+uint32_t ClampedRate(LONGLONG interval, const KS_DATARANGE_VIDEO& range) {
+  auto rate = [](LONGLONG time) {
+    return time > 0 ? static_cast<uint32_t>(1e10 / static_cast<double>(time) + 0.5) : 0u;
+  };
+  const uint32_t highest = rate(range.ConfigCaps.MinFrameInterval);
+  const uint32_t lowest = rate(range.ConfigCaps.MaxFrameInterval);
+  return std::clamp(rate(interval), std::min(lowest, highest), highest);
+}
+
 }  // namespace
 
 int RunCapture(const Options& options) {
@@ -78,11 +91,10 @@ int RunCapture(const Options& options) {
     bool found = false;
     for (size_t i = 0; i < ranges.size() && !found; ++i) {
       const KS_BITMAPINFOHEADER& b = ranges[i].VideoInfoHeader.bmiHeader;
-      found = request.index
-                  ? *request.index == i
-                  : (static_cast<uint32_t>(b.biWidth) == request.width &&
-                     static_cast<uint32_t>(b.biHeight) == request.height &&
-                     (request.fourcc.empty() || request.fourcc == FourCCText(b.biCompression)));
+      found = request.index ? *request.index == i
+                            : (static_cast<uint32_t>(b.biWidth) == request.width &&
+                               static_cast<uint32_t>(b.biHeight) == request.height &&
+                               (request.fourcc.empty() || request.fourcc == FormatKind(b)));
       if (found) chosen = i;
     }
     if (!found) {
@@ -131,6 +143,11 @@ int RunCapture(const Options& options) {
             static_cast<unsigned>(status));
     return kExitDevice;
   }
+  // The mode the driver chose: the alternate setting it holds now, and the clamped frame rate.
+  const UCHAR alternateSetting = device.Framework().alternateSetting;
+  const std::optional<ModeInfo> mode =
+      ChosenMode(PinModes(*session, ranges)[chosen], alternateSetting,
+                 ClampedRate(opened.VideoInfoHeader.AvgTimePerFrame, ranges[chosen]));
   const ULONG size = bitmap.biSizeImage != 0
                          ? bitmap.biSizeImage
                          : static_cast<ULONG>(bitmap.biWidth) * bitmap.biHeight * 4;
@@ -192,26 +209,32 @@ int RunCapture(const Options& options) {
                               : 0;
   const double fps =
       written > 1 && lastTime > firstTime ? (written - 1) * 1e7 / (lastTime - firstTime) : 0;
-  std::string kind = bitmap.biCompression == 0 ? "RGB" + std::to_string(bitmap.biBitCount)
-                                               : FourCCText(bitmap.biCompression);
+  std::string kind = FormatKind(bitmap);
   const double askedFps = opened.VideoInfoHeader.AvgTimePerFrame > 0
                               ? 1e7 / static_cast<double>(opened.VideoInfoHeader.AvgTimePerFrame)
                               : 0;
+  // A model whose mode keys cannot be read still names the setting and the rate asked for.
+  const ModeInfo shown =
+      mode.value_or(ModeInfo{static_cast<uint32_t>(askedFps * 1000 + 0.5), alternateSetting, 0});
   if (options.json) {
     printf(
         "{\"model\": \"%s\", \"format\": {\"index\": %zu, \"width\": %d, \"height\": %d, "
-        "\"format\": \"%s\"}, \"mode\": {\"fps\": %.3f, \"alternateSetting\": %u}, "
+        "\"format\": \"%s\"}, \"mode\": %s, \"askedFps\": %.3f, "
         "\"framesDelivered\": %llu, \"framesDropped\": %lld, \"fps\": %.3f, \"bytes\": %llu, "
         "\"output\": \"%s\"}\n",
         JsonEscape(session->model().name).c_str(), chosen, bitmap.biWidth, bitmap.biHeight,
-        kind.c_str(), askedFps, device.Framework().alternateSetting,
-        static_cast<unsigned long long>(written), static_cast<long long>(dropped), fps,
-        static_cast<unsigned long long>(bytes), JsonEscape(pattern.PathFor(0)).c_str());
+        kind.c_str(), ModeJson(shown).c_str(), askedFps, static_cast<unsigned long long>(written),
+        static_cast<long long>(dropped), fps, static_cast<unsigned long long>(bytes),
+        JsonEscape(pattern.PathFor(0)).c_str());
   } else {
     printf("model %s (%s), format %zu: %d x %d %s\n", session->model().name.c_str(),
            session->model().variant.c_str(), chosen, bitmap.biWidth, bitmap.biHeight, kind.c_str());
-    printf("mode: %.3g fps asked, alternate setting %u\n", askedFps,
-           device.Framework().alternateSetting);
+    if (mode) {
+      printf("mode: %g fps, alternate setting %u, quality level %u (%.3g fps asked)\n",
+             mode->frameRate / 1000.0, mode->alternateSetting, mode->qualityLevel, askedFps);
+    } else {
+      printf("mode: %.3g fps asked, alternate setting %u\n", askedFps, alternateSetting);
+    }
     printf(
         "frames delivered %llu, dropped %lld (%lld lost below the driver), %.2f fps achieved, %llu "
         "bytes\n",

@@ -116,6 +116,7 @@ std::vector<ModelFile> FindModels(const std::string& folder, std::string* error)
       if (line.rfind("Model", 0) == 0 && line.find('=') != std::string::npos) {
         std::string key = Quoted(line);
         model.name = key.substr(key.rfind('\\') + 1);
+        model.key = key;
       } else if (line.rfind("Name", 0) == 0 && line.find('=') != std::string::npos) {
         model.description = Quoted(line);
       } else if (line.rfind("Driver", 0) == 0 && line.find('=') != std::string::npos) {
@@ -171,6 +172,8 @@ std::unique_ptr<Session> Session::Open(const Options& options, std::string* erro
   host::SetFileRoot(file.parent_path().parent_path());
   const std::u16string keyName = DriverKeyName(session->model_.name);
   const std::u16string key = std::u16string(host::kDriverKeyRoot) + keyName;
+  session->deviceKey_ = key;
+  session->modelKey_ = key + u"\\" + host::Utf16FromUtf8(session->model_.key);
   host::WriteRegistryString(
       key + u"\\CameraSetting", u"FileDir",
       u"\\DosDevices\\C:\\" + host::Utf16FromUtf8(file.parent_path().filename().string()));
@@ -238,6 +241,11 @@ std::string FourCCText(uint32_t fourcc) {
     text += (c >= 32 && c < 127) ? c : '?';
   }
   return text;
+}
+
+std::string FormatKind(const KS_BITMAPINFOHEADER& bitmap) {
+  return bitmap.biCompression == 0 ? "RGB" + std::to_string(bitmap.biBitCount)
+                                   : FourCCText(bitmap.biCompression);
 }
 
 std::string JsonEscape(const std::string& text) {

@@ -23,6 +23,7 @@ struct DeviceValue {
 struct ModelFile {
   std::string path;         // the setting file
   std::string variant;      // lynxcam or ibexcam: the file's "Driver" string, else its stem
+  std::string key;          // the model key below the device key: CameraSetting\SupportCamera\NAME
   std::string name;         // the model key's last component
   std::string description;  // the "Name" string of the file
   // The emulated sensor knobs that make the camera answer the model's "VersionCheck".
@@ -42,11 +43,17 @@ class Session {
 
   host::ClientDevice& device() { return *device_; }
   const ModelFile& model() const { return model_; }
+  // The device's driver key in the registry, and the model key below it (its stream, format and
+  // mode keys).
+  const std::u16string& deviceKey() const { return deviceKey_; }
+  const std::u16string& modelKey() const { return modelKey_; }
 
  private:
   Session() = default;
   std::string stateFile_;
   ModelFile model_;
+  std::u16string deviceKey_;
+  std::u16string modelKey_;
   std::unique_ptr<host::DriverImage> image_;
   std::shared_ptr<camemu::EmulatedCamera> camera_;
   std::unique_ptr<host::ClientDevice> device_;
@@ -55,6 +62,8 @@ class Session {
 // The pins' video formats, as KS_DATARANGE_VIDEO records in table order.
 std::vector<KS_DATARANGE_VIDEO> VideoRanges(const host::ClientDevice& device, ULONG pin);
 std::string FourCCText(uint32_t fourcc);
+// How listings name a format: its FourCC, or RGB and the bit count when uncompressed.
+std::string FormatKind(const KS_BITMAPINFOHEADER& bitmap);
 std::string JsonEscape(const std::string& text);
 
 int RunModels(const Options& options);
