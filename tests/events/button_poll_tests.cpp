@@ -2,64 +2,17 @@
 // 250 ms timer whose work item reads the button, and the press, release and long press reach the
 // client as events. The poll's decisions themselves are the capture-control suite's; here they
 // come through the timer, the work item and the stream class.
-#include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "camera_fixture.h"
 #include "core/held_interface.h"
+#include "one_format_model.h"
 #include "props/event_notifier.h"
 
 namespace {
 
 constexpr LONGLONG kPollPeriod = -kButtonPollInterval;  // 250 ms in 100 ns units
-
-// A model with one video format of one mode; the button is bit 0 of bridge register 0x20 (down
-// now), and its latch is cleared by writing 0x02 there.
-std::string Model(bool autoClose) {
-  std::string text = R"([KEY\CameraSetting]
-"CheckAutoLaunch"=hex:20,01,01
-"ClearSnapButton"=hex:20,02,ff
-)";
-  if (autoClose) text += "\"EnableAutoClose\"=dword:1\n";
-  return text + R"(
-[KEY\CameraSetting\SupportCamera\Model]
-"VersionCheck"=hex:42,29,ff,03
-"ResetCamera"=hex:12,80,ff
-"CurrentFormat"=dword:1
-[KEY\CameraSetting\SupportCamera\Model\DeviceProperties]
-[KEY\CameraSetting\SupportCamera\Model\VideoStream\Yuy2]
-"Tag"=dword:1
-"Width"=dword:140
-"Height"=dword:f0
-"SourceWidth"=dword:140
-"SourceHeight"=dword:f0
-"BitCount"=dword:10
-"FourCC"=dword:32595559
-"MaxFrameRate"=dword:7530
-"MinFrameRate"=dword:1388
-"TypFrameRate"=dword:7530
-"UsbSetting"=hex:10,00,ff,14,40,ff,15,01,ff,16,f0,ff,17,00,ff
-[KEY\CameraSetting\SupportCamera\Model\VideoStream\Yuy2\Fast]
-"FrameRate"=dword:7530
-"AlternateSetting"=dword:1
-"RawFrameLength"=dword:25c00
-"UsbSetting"=hex:18,1e,ff
-)";
-}
-
-// The format an application asks for with a video range: its header and video info header.
-std::vector<uint8_t> FormatOf(const std::vector<uint8_t>& rangeBytes) {
-  KS_DATARANGE_VIDEO range = {};
-  memcpy(&range, rangeBytes.data(), std::min(rangeBytes.size(), sizeof range));
-  KS_DATAFORMAT_VIDEOINFOHEADER format = {};
-  format.DataFormat = range.DataRange;
-  format.DataFormat.FormatSize = sizeof format;
-  format.VideoInfoHeader = range.VideoInfoHeader;
-  const auto* bytes = reinterpret_cast<const uint8_t*>(&format);
-  return std::vector<uint8_t>(bytes, bytes + sizeof format);
-}
 
 class ButtonPoll : public CameraTest {
  protected:
@@ -118,7 +71,7 @@ const HoldCase kHoldCases[] = {
 
 TEST_P(ButtonHold, TheTimedPollSignalsByHowLongTheButtonIsHeld) {
   const HoldCase& test = GetParam();
-  ASSERT_EQ(Start(Model(test.autoClose), {"pipes=1"}), STATUS_SUCCESS);
+  ASSERT_EQ(Start(OneFormatModel(test.autoClose), {"pipes=1"}), STATUS_SUCCESS);
   ASSERT_EQ(Enable(kNotifyEventSetIndex, true), STATUS_SUCCESS);
   emulator_->HoldButton(test.holdPolls * kPollPeriod + kPollPeriod / 2);
   EXPECT_EQ(Polls(16), test.expected);
@@ -128,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(Holds, ButtonHold, testing::ValuesIn(kHoldCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ButtonPoll, PollsRunOnlyWhileSomeoneListens) {
-  ASSERT_EQ(Start(Model(false), {"pipes=1"}), STATUS_SUCCESS);
+  ASSERT_EQ(Start(OneFormatModel(false), {"pipes=1"}), STATUS_SUCCESS);
   emulator_->PressButton();
   EXPECT_EQ(Polls(2), "..") << "no client: no poll";
   EXPECT_EQ(host::QueuedTimerCount(), 0u);
@@ -153,7 +106,7 @@ TEST_F(ButtonPoll, PollsRunOnlyWhileSomeoneListens) {
 }
 
 TEST_F(ButtonPoll, ACameraWithAnInterruptPipeArmsNoTimer) {
-  ASSERT_EQ(Start(Model(false), {"pipes=2"}), STATUS_SUCCESS);
+  ASSERT_EQ(Start(OneFormatModel(false), {"pipes=2"}), STATUS_SUCCESS);
   ASSERT_EQ(Enable(kNotifyEventSetIndex, true), STATUS_SUCCESS);
   EXPECT_EQ(Block()->pollingActive, 1);
   EXPECT_NE(Block()->flags & kEventFlagPollingEnabled, 0u);
@@ -161,7 +114,7 @@ TEST_F(ButtonPoll, ACameraWithAnInterruptPipeArmsNoTimer) {
 }
 
 TEST_F(ButtonPoll, PollingStopsWhileTheVideoPinRunsAndResumesAfter) {
-  ASSERT_EQ(Start(Model(false), {"pipes=1"}), STATUS_SUCCESS);
+  ASSERT_EQ(Start(OneFormatModel(false), {"pipes=1"}), STATUS_SUCCESS);
   ASSERT_EQ(Enable(kNotifyEventSetIndex, true), STATUS_SUCCESS);
   std::vector<host::PinDescription> pins = device_->Pins();
   ASSERT_FALSE(pins.empty());
@@ -179,7 +132,7 @@ TEST_F(ButtonPoll, PollingStopsWhileTheVideoPinRunsAndResumesAfter) {
 }
 
 TEST_F(ButtonPoll, EventsGoOnlyToTheClientsOfTheirSet) {
-  ASSERT_EQ(Start(Model(false), {"pipes=2"}), STATUS_SUCCESS);
+  ASSERT_EQ(Start(OneFormatModel(false), {"pipes=2"}), STATUS_SUCCESS);
   HeldInterface<IEventNotifier> notifier(context_->device, IID_IEventNotifier);
   ASSERT_TRUE(notifier);
   notifier->SignalLaunch(context_);
@@ -201,7 +154,7 @@ TEST_F(ButtonPoll, EventsGoOnlyToTheClientsOfTheirSet) {
 }
 
 TEST_F(ButtonPoll, SurpriseRemovalStopsThePollAndTellsTheClients) {
-  ASSERT_EQ(Start(Model(false), {"pipes=1"}), STATUS_SUCCESS);
+  ASSERT_EQ(Start(OneFormatModel(false), {"pipes=1"}), STATUS_SUCCESS);
   ASSERT_EQ(Enable(kNotifyEventSetIndex, true), STATUS_SUCCESS);
   ASSERT_EQ(host::QueuedTimerCount(), 1u);
   device_->SurpriseRemove();
@@ -215,7 +168,7 @@ TEST_F(ButtonPoll, SurpriseRemovalStopsThePollAndTellsTheClients) {
 // Registering user event objects is not offered yet; the slot addressing already refuses pairs
 // that name no slot.
 TEST_F(ButtonPoll, EventHandleSlotsOutsideTheTableAreRefused) {
-  ASSERT_EQ(Start(Model(false), {"pipes=2"}), STATUS_SUCCESS);
+  ASSERT_EQ(Start(OneFormatModel(false), {"pipes=2"}), STATUS_SUCCESS);
   HeldInterface<IEventNotifier> notifier(context_->device, IID_IEventNotifier);
   ASSERT_TRUE(notifier);
   ULONG value = 0;
