@@ -1,6 +1,7 @@
 // Frames from the emulated camera through the driver's frame building and conversion to files, for
-// each driver variant: 24-bit RGB pictures show the eight colour bars, the frame counter moves on,
-// no frame is lost, and the planar and packed YUV outputs carry the camera's own samples.
+// each driver variant: 24-bit RGB pictures show the eight colour bars the right way up, the frame
+// counter moves on, no frame is lost, and every packed and planar YUV format the model offers
+// carries the camera's own samples; the summary names the mode the driver chose.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/wait.h>
@@ -12,6 +13,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -91,23 +94,30 @@ class Capture : public testing::TestWithParam<const char*> {
     return run;
   }
 
-  // The model's video formats as the tool lists them ("640 x 480 YUY2" lines), or empty.
-  bool Offers(const std::string& fourcc) const {
+  // The model's video formats as the tool lists them ("  3   640 x 480 YUY2   ..." lines).
+  struct Listed {
+    int index, width, height;
+    std::string kind;
+  };
+  std::vector<Listed> VideoFormats() const {
     ToolRun formats = Camlab("formats");
-    return formats.exit == 0 && formats.output.find("640 x 480 " + fourcc) != std::string::npos;
-  }
-
-  // Skips the test while the driver below the tool offers no video format to capture.
-  bool StackReady() {
-    ToolRun formats = Camlab("formats");
-    return formats.exit == 0 && formats.output.find(" x ") != std::string::npos;
+    EXPECT_EQ(formats.exit, 0) << formats.output;
+    std::vector<Listed> listed;
+    std::istringstream lines(formats.output.substr(0, formats.output.find("still pin:")));
+    const std::regex row(R"(^\s+(\d+)\s+(\d+) x (\d+) (\S+)\s)");
+    std::smatch match;
+    for (std::string line; std::getline(lines, line);) {
+      if (std::regex_search(line, match, row)) {
+        listed.push_back({std::stoi(match[1]), std::stoi(match[2]), std::stoi(match[3]), match[4]});
+      }
+    }
+    return listed;
   }
 
   fs::path folder_;
 };
 
 TEST_P(Capture, RgbPicturesShowTheBarsAndEveryFrameArrives) {
-  if (!StackReady()) GTEST_SKIP() << "the driver offers no video format yet";
   ToolRun run =
       Camlab("--json capture --device counter=on --frames 3 --format 640x480 --output rgb/");
   ASSERT_EQ(run.exit, 0) << run.output;
@@ -142,59 +152,137 @@ TEST_P(Capture, RgbPicturesShowTheBarsAndEveryFrameArrives) {
   EXPECT_NE(corner(pictures[1]), corner(pictures[2]));
 }
 
-// The packed and planar YUV outputs against the camera's own samples of each bar.
-TEST_P(Capture, YuvOutputsCarryTheCamerasSamples) {
-  if (!StackReady()) GTEST_SKIP() << "the driver offers no video format yet";
-  constexpr int kWidth = 640, kHeight = 480;
-  const struct {
-    const char* fourcc;
-    size_t size;
-  } outputs[] = {
-      {"YUY2", kWidth * kHeight * 2},
-      {"I420", kWidth * kHeight * 3 / 2},
-      {"YVU9", kWidth * kHeight + 2 * (kWidth / 4) * (kHeight / 4)},
-  };
-  int checked = 0;
-  for (const auto& output : outputs) {
-    if (!Offers(output.fourcc)) continue;
-    ++checked;
-    SCOPED_TRACE(output.fourcc);
-    std::string name = std::string(output.fourcc) + ".raw";
-    ToolRun run = Camlab("capture --frames 1 --format 640x480:" + std::string(output.fourcc) +
-                         " --output " + name);
+// Every video format the model offers, at every size (ibexcam's reduced from the full frame):
+// 24-bit RGB pictures show the bars, the packed and planar YUV outputs the camera's own samples.
+TEST_P(Capture, EveryOfferedFormatCarriesTheBars) {
+  std::vector<Listed> formats = VideoFormats();
+  ASSERT_FALSE(formats.empty());
+  for (const Listed& format : formats) {
+    const int width = format.width, height = format.height;
+    SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height) + " " + format.kind);
+    const bool rgb = format.kind == "RGB24";
+    const std::string name = "frame-" + std::to_string(format.index) + (rgb ? ".png" : ".raw");
+    ToolRun run =
+        Camlab("capture --frames 1 --format " + std::to_string(format.index) + " --output " + name);
     ASSERT_EQ(run.exit, 0) << run.output;
+    const int row = height / 2;
+    auto barX = [&](int bar) { return bar * width / 8 + width / 16; };
+    if (rgb) {
+      Picture picture;
+      ASSERT_TRUE(ReadPng(folder_ / name, &picture));
+      ASSERT_EQ(picture.width, width);
+      ASSERT_EQ(picture.height, height);
+      for (int bar = 0; bar < 8; ++bar) {
+        for (int channel = 0; channel < 3; ++channel) {
+          EXPECT_NEAR(picture.At(barX(bar), row)[channel], kBars[bar][channel], 6)
+              << "bar " << bar << " channel " << channel;
+        }
+      }
+      continue;
+    }
+    const size_t luma = static_cast<size_t>(width) * height;
+    const size_t quarter = static_cast<size_t>(width / 2) * (height / 2);
+    const size_t sixteenth = static_cast<size_t>(width / 4) * (height / 4);
+    const size_t expectedSize = format.kind == "YUY2"   ? 2 * luma
+                                : format.kind == "I420" ? luma + 2 * quarter
+                                                        : luma + 2 * sixteenth;
+    ASSERT_TRUE(format.kind == "YUY2" || format.kind == "I420" || format.kind == "YVU9");
     std::vector<uint8_t> frame = ReadBytes(folder_ / name);
-    ASSERT_EQ(frame.size(), output.size);
-    const int row = kHeight / 2;
+    ASSERT_EQ(frame.size(), expectedSize);
     for (int bar = 0; bar < 8; ++bar) {
       const Yuv expected = BarYuv(bar);
-      const int x = bar * 80 + 40;
-      int y = 0, u = 0, v = 0;
-      if (std::string(output.fourcc) == "YUY2") {
-        const uint8_t* pair = &frame[(static_cast<size_t>(row) * kWidth + x) * 2];
+      const int x = barX(bar);
+      const size_t at = static_cast<size_t>(row) * width + x;
+      int y = frame[at], u = 0, v = 0;
+      if (format.kind == "YUY2") {
+        const uint8_t* pair = &frame[2 * (at & ~size_t{1})];
         y = pair[0], u = pair[1], v = pair[3];
-      } else if (std::string(output.fourcc) == "I420") {
-        const size_t chroma = static_cast<size_t>(row / 2) * (kWidth / 2) + x / 2;
-        y = frame[static_cast<size_t>(row) * kWidth + x];
-        u = frame[kWidth * kHeight + chroma];
-        v = frame[kWidth * kHeight * 5 / 4 + chroma];
+      } else if (format.kind == "I420") {
+        const size_t chroma = static_cast<size_t>(row / 2) * (width / 2) + x / 2;
+        u = frame[luma + chroma];
+        v = frame[luma + quarter + chroma];
       } else {
-        const size_t chroma = static_cast<size_t>(row / 4) * (kWidth / 4) + x / 4;
-        y = frame[static_cast<size_t>(row) * kWidth + x];
-        v = frame[kWidth * kHeight + chroma];
-        u = frame[kWidth * kHeight + (kWidth / 4) * (kHeight / 4) + chroma];
+        const size_t chroma = static_cast<size_t>(row / 4) * (width / 4) + x / 4;
+        v = frame[luma + chroma];
+        u = frame[luma + sixteenth + chroma];
       }
       EXPECT_NEAR(y, expected.y, 3) << "bar " << bar;
       EXPECT_NEAR(u, expected.u, 3) << "bar " << bar;
       EXPECT_NEAR(v, expected.v, 3) << "bar " << bar;
     }
   }
-  if (checked == 0) GTEST_SKIP() << GetParam() << " offers none of YUY2, I420, YVU9";
+}
+
+// A format asked for that the model does not offer is named, with its exit status, and no output
+// folder is left behind.
+TEST_P(Capture, FormatsTheModelLacksAreNamed) {
+  const struct {
+    const char* format;
+    const char* message;
+  } cases[] = {
+      {"99", "format out of range"},
+      {"123x45", "no video format 123 x 45"},
+      {"640x480:UYVY", "no video format 640 x 480 UYVY"},
+  };
+  for (const auto& test : cases) {
+    ToolRun run = Camlab(std::string("capture --format ") + test.format + " --output out/");
+    EXPECT_EQ(run.exit, 3) << run.output;
+    EXPECT_NE(run.output.find(test.message), std::string::npos) << run.output;
+  }
+  EXPECT_FALSE(fs::exists(folder_ / "out"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, Capture, testing::Values("Lynx640", "Ibex640"),
                          [](const testing::TestParamInfo<const char*>& info) {
                            return std::string(info.param);
                          });
+
+}  // namespace
+
+namespace {
+
+// The default model's modes as the tool lists them, and the one the driver takes for the rate asked
+// and the bandwidth the bus gives, as the capture summary names it.
+class DefaultModel : public Capture {};
+
+TEST_P(DefaultModel, SummaryNamesTheModeTheDriverChose) {
+  ToolRun formats = Camlab("formats");
+  ASSERT_EQ(formats.exit, 0);
+  EXPECT_NE(formats.output.find("640 x 480 RGB24   5 to 30 fps     30 fps @ 7 q1; 15 fps @ 4 q1; "
+                                "5 fps @ 2 q1"),
+            std::string::npos)
+      << formats.output;
+  // Stills are copies of video frames: the still pin offers the video formats.
+  EXPECT_NE(formats.output.find("640 x 480 RGB24", formats.output.find("still pin:")),
+            std::string::npos)
+      << formats.output;
+  const struct {
+    const char* arguments;
+    const char* size;
+    const char* mode;
+  } cases[] = {
+      {"", "\"width\": 640", "{\"fps\": 30.000, \"alternateSetting\": 7, \"qualityLevel\": 1}"},
+      {"--fps 20", "\"width\": 640",
+       "{\"fps\": 15.000, \"alternateSetting\": 4, \"qualityLevel\": 1}"},
+      // 1100 bytes a bus frame refuse setting 7's 1536-byte packets: the next slower mode.
+      {"--device bandwidth=1100", "\"width\": 640",
+       "{\"fps\": 15.000, \"alternateSetting\": 4, \"qualityLevel\": 1}"},
+      // A full-speed bus: the full-speed stream key's formats and modes.
+      {"--device speed=full", "\"width\": 320",
+       "{\"fps\": 10.000, \"alternateSetting\": 2, \"qualityLevel\": 1}"},
+  };
+  for (const auto& test : cases) {
+    ToolRun run =
+        Camlab(std::string("--json capture --frames 1 --output shot.png ") + test.arguments);
+    ASSERT_EQ(run.exit, 0) << test.arguments << "\n" << run.output;
+    EXPECT_NE(run.output.find(test.size), std::string::npos) << test.arguments << run.output;
+    EXPECT_NE(run.output.find(std::string("\"mode\": ") + test.mode), std::string::npos)
+        << test.arguments << "\n"
+        << run.output;
+    EXPECT_NE(run.output.find("\"framesDelivered\": 1"), std::string::npos) << run.output;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lynx640, DefaultModel, testing::Values("Lynx640"));
 
 }  // namespace

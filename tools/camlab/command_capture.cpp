@@ -97,9 +97,16 @@ int RunCapture(const Options& options) {
                                (request.fourcc.empty() || request.fourcc == FormatKind(b)));
       if (found) chosen = i;
     }
-    if (!found) {
+    if (!found && request.index) {
       fprintf(stderr, "camlab: format out of range: model %s has %zu video formats (0 to %zu)\n",
               session->model().name.c_str(), ranges.size(), ranges.size() - 1);
+      return kExitNotFound;
+    }
+    if (!found) {
+      fprintf(stderr,
+              "camlab: model %s has no video format %u x %u%s%s (camlab formats lists them)\n",
+              session->model().name.c_str(), request.width, request.height,
+              request.fourcc.empty() ? "" : " ", request.fourcc.c_str());
       return kExitNotFound;
     }
   }
