@@ -1,21 +1,35 @@
 #!/usr/bin/env bash
 # The main job: capture a few frames from the default emulated camera through the whole driver
-# stack into a folder of PNG files, and say where they are.
+# stack into a folder of PNG files, and say where they are. Builds camlab and the driver images
+# first when they are missing or out of date.
+#   scripts/main_job.sh [BUILD_DIR]     (default build/default, the "default" CMake preset)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${1:-build/default}
 camlab="$build_dir/tools/camlab/camlab"
 out_dir=captures
-if [[ ! -x "$camlab" ]]; then
-  echo "main job: $camlab was not built; run 'make build' and look at its errors" >&2
+frames=5
+
+if [[ ! -f "$build_dir/build.ninja" && ! -f "$build_dir/Makefile" ]]; then
+  preset=$(basename "$build_dir")
+  if [[ "$build_dir" == "build/$preset" ]] && cmake --list-presets 2>/dev/null | grep -q "\"$preset\""; then
+    cmake --preset "$preset" >/dev/null || exit 1
+  else
+    cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
+  fi
+fi
+if ! cmake --build "$build_dir" --target camlab >/dev/null; then
+  echo "main job: camlab did not build; run 'cmake --build $build_dir --target camlab' to see why" >&2
   exit 1
 fi
+
 rm -rf "$out_dir"
-if "$camlab" capture --frames 5 --output "$out_dir/"; then
-  echo "main job: $(ls "$out_dir" | wc -l) frames written to $(pwd)/$out_dir/"
-else
-  status=$?
-  # Until every layer of the driver delivers frames, the job says so rather than failing the run.
-  echo "main job: camlab capture did not complete (exit $status); the message above names the" \
-    "layer that failed" >&2
+"$camlab" capture --frames "$frames" --output "$out_dir/"
+status=$?
+if [[ $status -ne 0 ]]; then
+  echo "main job: camlab capture failed (exit $status); the message above names the problem" >&2
+  exit "$status"
 fi
+count=$(find "$out_dir" -name '*.png' | wc -l)
+echo "main job: $count PNG frames from the default camera in $(pwd)/$out_dir/" \
+  "($(ls "$out_dir" | head -1) ... $(ls "$out_dir" | tail -1))"

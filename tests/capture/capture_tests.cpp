@@ -283,6 +283,30 @@ TEST_P(DefaultModel, SummaryNamesTheModeTheDriverChose) {
   }
 }
 
+// The registry kept between runs does not outlive the model file it came from: a format taken out
+// of the file is gone at the next run.
+TEST_P(DefaultModel, EditedModelFileIsInstalledAfresh) {
+  fs::create_directories(folder_ / "models");
+  std::ifstream in(fs::path(CAM_SOURCE_DIR) / "models" / "lynxcam.settings");
+  std::string full((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto writeModel = [&](const std::string& text) {
+    std::ofstream(folder_ / "models" / "lynxcam.settings") << text;
+  };
+  writeModel(full);
+  ToolRun before = Camlab("--models models formats");
+  ASSERT_NE(before.output.find("320 x 240 YUY2"), std::string::npos) << before.output;
+  std::istringstream lines(full);
+  std::string edited;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("\\Yuy2_320x240") == std::string::npos) edited += line + "\n";
+  }
+  writeModel(edited);
+  ToolRun after = Camlab("--models models formats");
+  EXPECT_EQ(after.exit, 0) << after.output;
+  EXPECT_EQ(after.output.find("320 x 240 YUY2"), std::string::npos) << after.output;
+  EXPECT_NE(after.output.find("320 x 240 I420"), std::string::npos) << after.output;
+}
+
 INSTANTIATE_TEST_SUITE_P(Lynx640, DefaultModel, testing::Values("Lynx640"));
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <optional>
 #include <sstream>
 
@@ -85,6 +87,24 @@ std::string Quoted(const std::string& line) {
   size_t last = line.rfind('"');
   return first != std::string::npos && last > first ? line.substr(first + 1, last - first - 1)
                                                     : std::string();
+}
+
+// The tool's own note in the driver key of the model file it installed there.
+constexpr char16_t kModelStampValue[] = u"CamlabModelFile";
+
+std::u16string ModelStamp(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  char stamp[32];
+  snprintf(stamp, sizeof stamp, "%016zx", std::hash<std::string>()(text));
+  return host::Utf16FromUtf8(stamp);
+}
+
+// A string value's bytes as the registry keeps them: UTF-16 with its terminator.
+std::vector<uint8_t> StringBytes(const std::u16string& text) {
+  std::vector<uint8_t> bytes((text.size() + 1) * sizeof(char16_t));
+  memcpy(bytes.data(), text.c_str(), bytes.size());
+  return bytes;
 }
 
 std::string DriverImagePath(const std::string& variant) {
@@ -174,6 +194,14 @@ std::unique_ptr<Session> Session::Open(const Options& options, std::string* erro
   const std::u16string key = std::u16string(host::kDriverKeyRoot) + keyName;
   session->deviceKey_ = key;
   session->modelKey_ = key + u"\\" + host::Utf16FromUtf8(session->model_.key);
+  // A model file changed since the state was kept starts from a clean driver key, so that keys it
+  // no longer has (formats, modes) do not linger from the earlier file.
+  const std::u16string stamp = ModelStamp(file);
+  std::optional<host::RegistryValue> kept = host::ReadRegistryValue(key, kModelStampValue);
+  if (kept && kept->data != StringBytes(stamp)) {
+    host::DeleteRegistryTree(key);
+  }
+  host::WriteRegistryString(key, kModelStampValue, stamp);
   host::WriteRegistryString(
       key + u"\\CameraSetting", u"FileDir",
       u"\\DosDevices\\C:\\" + host::Utf16FromUtf8(file.parent_path().filename().string()));
