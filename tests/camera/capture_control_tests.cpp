@@ -1,7 +1,10 @@
 // The register lists of power, bandwidth, capture and low power, in the order the camera runs
 // them, and the snapshot-button poll.
+#include <cstring>
+
 #include "camera_fixture.h"
 #include "core/event_notifier_interface.h"
+#include "stream/stream_interfaces.h"
 
 namespace {
 
@@ -36,8 +39,44 @@ std::string Lists(const std::string& extraSettings = "") {
 "StartVidCapCameraSetting"=hex:52,01,ff
 "StopVidCapUsbSetting"=hex:42,01,ff
 "StopVidCapCameraSetting"=hex:53,01,ff
+"CurrentFormat"=dword:1
 [KEY\CameraSetting\SupportCamera\Model\DeviceProperties]
+[KEY\CameraSetting\SupportCamera\Model\VideoStream]
+"OpenStreamUsbSetting"=hex:44,01,ff
+"OpenStreamCameraSetting"=hex:54,01,ff
+"CloseStreamUsbSetting"=hex:45,01,ff
+"CloseStreamCameraSetting"=hex:55,01,ff
+[KEY\CameraSetting\SupportCamera\Model\VideoStream\Yuy2]
+"Tag"=dword:1
+"Width"=dword:140
+"Height"=dword:f0
+"SourceWidth"=dword:140
+"SourceHeight"=dword:f0
+"BitCount"=dword:10
+"FourCC"=dword:32595559
+"MaxFrameRate"=dword:7530
+"MinFrameRate"=dword:1388
+"UsbSetting"=hex:46,01,ff
+"CameraSetting"=hex:56,01,ff
+[KEY\CameraSetting\SupportCamera\Model\VideoStream\Yuy2\Mode]
+"FrameRate"=dword:7530
+"AlternateSetting"=dword:1
+"UsbSetting"=hex:47,01,ff
+"CameraSetting"=hex:57,01,ff
 )";
+}
+
+// The model's one video format as an application asks for it.
+KS_DATAFORMAT_VIDEOINFOHEADER VideoFormat(Camera* camera) {
+  KS_DATAFORMAT_VIDEOINFOHEADER format = {};
+  IVideoFormat* current = camera->GetVideoStream()->GetCurrentFormat(0);
+  EXPECT_NE(current, nullptr);
+  if (current == nullptr) return format;
+  const KS_DATARANGE_VIDEO* range = current->GetDataRange();
+  memcpy(&format.DataFormat, &range->DataRange, sizeof format.DataFormat);
+  format.DataFormat.FormatSize = sizeof format;
+  format.VideoInfoHeader = range->VideoInfoHeader;
+  return format;
 }
 
 using Writes = std::vector<std::string>;
@@ -49,11 +88,19 @@ const std::string EnableSystem = "B 30", SetUsbWork = "B 32", SetUsbInit = "B 33
                   DisableSsuspend = "B 3A", LedOn = "B 3B", LedOff = "B 3C", ResetCamera = "S 50",
                   UsbSetting = "B 40", CameraSetting = "S 51", StartUsb = "B 41",
                   StartSensor = "S 52", StopUsb = "B 42", StopSensor = "S 53",
-                  CameraTimeout = "S 5F";
+                  CameraTimeout = "S 5F", OpenUsb = "B 44", OpenSensor = "S 54", CloseUsb = "B 45",
+                  CloseSensor = "S 55", FormatUsb = "B 46", FormatSensor = "S 56", ModeUsb = "B 47",
+                  ModeSensor = "S 57";
 
+// A power up while the video format is in force, and one that puts it back in force (the first
+// after the start, or after a shutdown took it out).
 const Writes kFullPowerUp = {EnableSystem,     ResetUsb,          PowerOn,         SetUsbInit,
                              ResetCamera,      DisableAutoLaunch, UsbSetting,      CameraSetting,
                              EnableAutoLaunch, SetUsbWork,        DisableSsuspend, LedOff};
+const Writes kPowerUpWithFormat = {
+    EnableSystem,     ResetUsb,      PowerOn,         SetUsbInit,   ResetCamera, DisableAutoLaunch,
+    UsbSetting,       CameraSetting, FormatUsb,       FormatSensor, ModeUsb,     ModeSensor,
+    EnableAutoLaunch, SetUsbWork,    DisableSsuspend, LedOff};
 
 using CaptureControl = CameraTest;
 
@@ -68,15 +115,22 @@ TEST_F(CaptureControl, PowerUpRunsTheListsInOrderAndLeavesTheCameraPolling) {
 TEST_F(CaptureControl, BandwidthAndCaptureOfTheVideoStream) {
   ASSERT_EQ(Start(Lists()), STATUS_SUCCESS);
   ULONG rawLength = 1;
-  EXPECT_EQ(camera_->AllocateBandwidth(nullptr, context_, &rawLength, nullptr, 0), STATUS_SUCCESS);
-  EXPECT_EQ(TakeWrites(), (Writes{DisableAutoLaunch, SetUsbWork, LedOn}));
+  KS_DATAFORMAT_VIDEOINFOHEADER format = VideoFormat(camera_);
+  EXPECT_EQ(camera_->AllocateBandwidth(nullptr, context_, &rawLength, &format, 0), STATUS_SUCCESS);
+  // The format is in force since the power up: only its mode is written again.
+  EXPECT_EQ(TakeWrites(), (Writes{DisableAutoLaunch, OpenUsb, OpenSensor, ModeUsb, ModeSensor,
+                                  SetUsbWork, LedOn}));
+  // Neither the mode nor the model's sensor size gives a raw length: the format's own estimate.
+  EXPECT_EQ(rawLength, (240u + 16) * 320 * 3 / 2 + 2048);
+  EXPECT_EQ(emulator_->CurrentAlternateSetting(), 1);
   EXPECT_EQ(camera_->pollingEnabled, 0);
   EXPECT_EQ(camera_->StartCapture(nullptr, context_, 0), STATUS_SUCCESS);
   EXPECT_EQ(TakeWrites(), (Writes{SetUsbWork, LedOn, StartUsb, StartSensor}));
   EXPECT_EQ(camera_->StopCapture(nullptr, context_, 0), STATUS_SUCCESS);
   EXPECT_EQ(TakeWrites(), (Writes{StopUsb, StopSensor, SetUsbInit, LedOff, CameraTimeout}));
   EXPECT_EQ(camera_->FreeBandwidth(nullptr, context_, 0), STATUS_SUCCESS);
-  EXPECT_EQ(TakeWrites(), (Writes{SetUsbInit, LedOff, EnableAutoLaunch}));
+  EXPECT_EQ(TakeWrites(), (Writes{SetUsbInit, LedOff, CloseUsb, CloseSensor, EnableAutoLaunch}));
+  EXPECT_EQ(emulator_->CurrentAlternateSetting(), 0);
   EXPECT_EQ(camera_->pollingEnabled, 1);
 }
 
@@ -98,14 +152,16 @@ TEST_F(CaptureControl, PowerControlKeepsTheIdleCameraUnprogrammed) {
   // At initialisation complete the camera was powered but not programmed.
   EXPECT_EQ(camera_->poweredUp, 0);
   ULONG rawLength = 0;
-  EXPECT_EQ(camera_->AllocateBandwidth(nullptr, context_, &rawLength, nullptr, 0), STATUS_SUCCESS);
-  Writes allocate = kFullPowerUp;
-  allocate.insert(allocate.end(), {DisableAutoLaunch, SetUsbWork, LedOn});
+  KS_DATAFORMAT_VIDEOINFOHEADER format = VideoFormat(camera_);
+  EXPECT_EQ(camera_->AllocateBandwidth(nullptr, context_, &rawLength, &format, 0), STATUS_SUCCESS);
+  Writes allocate = kPowerUpWithFormat;
+  allocate.insert(allocate.end(),
+                  {DisableAutoLaunch, OpenUsb, OpenSensor, ModeUsb, ModeSensor, SetUsbWork, LedOn});
   EXPECT_EQ(TakeWrites(), allocate);
   EXPECT_EQ(camera_->poweredUp, 1);
   EXPECT_EQ(camera_->FreeBandwidth(nullptr, context_, 0), STATUS_SUCCESS);
-  EXPECT_EQ(TakeWrites(),
-            (Writes{SetUsbInit, LedOff, EnableAutoLaunch, DisableAutoLaunch, PowerDown, ResetUsb}));
+  EXPECT_EQ(TakeWrites(), (Writes{SetUsbInit, LedOff, CloseUsb, CloseSensor, EnableAutoLaunch,
+                                  DisableAutoLaunch, PowerDown, ResetUsb}));
   EXPECT_EQ(camera_->poweredUp, 0);
   EXPECT_EQ(camera_->PowerUp(), STATUS_SUCCESS);
   EXPECT_EQ(TakeWrites(), (Writes{EnableSystem, ResetUsb, PowerOn}));
@@ -120,7 +176,7 @@ TEST_F(CaptureControl, SavedStateShutsDownOnceAndRestoresOnce) {
   camera_->SaveState(nullptr, context_);
   EXPECT_EQ(TakeWrites(), (Writes{EnableSsuspend, DisableAutoLaunch, PowerDown}));
   EXPECT_EQ(camera_->RestoreState(nullptr, context_), STATUS_SUCCESS);
-  Writes restore = kFullPowerUp;
+  Writes restore = kPowerUpWithFormat;
   restore.push_back(DisableSsuspend);
   EXPECT_EQ(TakeWrites(), restore);
   EXPECT_EQ(camera_->RestoreState(nullptr, context_), STATUS_SUCCESS);
@@ -219,7 +275,8 @@ TEST_F(CaptureControl, PollingStopsWhileTheVideoStreamHasBandwidth) {
   camera_->eventNotifier = &counter;
   context_->eventBlock->flags |= kEventFlagPollingEnabled;  // as the notifier's polling leaves it
   ULONG rawLength = 0;
-  camera_->AllocateBandwidth(nullptr, context_, &rawLength, nullptr, 0);
+  KS_DATAFORMAT_VIDEOINFOHEADER format = VideoFormat(camera_);
+  ASSERT_EQ(camera_->AllocateBandwidth(nullptr, context_, &rawLength, &format, 0), STATUS_SUCCESS);
   emulator_->PressButton();
   camera_->PollSnapButton(context_);
   EXPECT_EQ(counter.signals, "");

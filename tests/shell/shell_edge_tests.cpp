@@ -86,6 +86,10 @@ class NotingCamera : public Camera {
 
 TEST_F(ShellEdges, ClosingTheStillStreamStopsCaptureAndFreesBandwidthBeforeTheFrameworkSeesIt) {
   auto device = OpenCamera();
+  // Taken before the camera is replaced: the stream class keeps the first camera's data ranges,
+  // which go with it. The replacement offers the same formats.
+  const std::vector<uint8_t> videoFormat = FirstFormat(*device, 0);
+  const std::vector<uint8_t> stillFormat = FirstFormat(*device, 1);
   CameraDevice* root = DeviceOf(*device);
   UnknownBase* noting = nullptr;
   ASSERT_EQ(
@@ -95,6 +99,7 @@ TEST_F(ShellEdges, ClosingTheStillStreamStopsCaptureAndFreesBandwidthBeforeTheFr
   ASSERT_EQ(camera->Initialize(root, ContextOf(*device), root->classDevice, root->interfaceDevice,
                                root->busDevice),
             STATUS_SUCCESS);
+  ASSERT_EQ(camera->DetectCamera(), STATUS_SUCCESS);
   ASSERT_EQ(camera->Prepare(), STATUS_SUCCESS);
   ReleaseAndClear(&root->camera);
   root->camera = noting;
@@ -103,8 +108,8 @@ TEST_F(ShellEdges, ClosingTheStillStreamStopsCaptureAndFreesBandwidthBeforeTheFr
 
   host::ClientPin* video = nullptr;
   host::ClientPin* still = nullptr;
-  ASSERT_EQ(device->OpenPin(0, FirstFormat(*device, 0), &video), STATUS_SUCCESS);
-  ASSERT_EQ(device->OpenPin(1, FirstFormat(*device, 1), &still), STATUS_SUCCESS);
+  ASSERT_EQ(device->OpenPin(0, videoFormat, &video), STATUS_SUCCESS);
+  ASSERT_EQ(device->OpenPin(1, stillFormat, &still), STATUS_SUCCESS);
   EXPECT_EQ(device->ClosePin(video), STATUS_SUCCESS);
   EXPECT_TRUE(NotingCamera::notes.empty());
   EXPECT_EQ(device->ClosePin(still), STATUS_SUCCESS);
@@ -193,19 +198,35 @@ TEST_F(ShellEdges, StreamFormatRequestsAnswerByCommand) {
   EXPECT_EQ(pin->SetFormat(other), STATUS_NO_MATCH);
 }
 
+// The reply is the range's data format header and video info header, sized as a format.
 TEST_F(ShellEdges, DataIntersectionReportsItsSizeAndFillsTheFormat) {
   auto device = OpenCamera();
-  std::vector<uint8_t> range = FirstFormat(*device, 0);
+  std::vector<uint8_t> range = device->Pins()[0].dataRanges[0];
+  ASSERT_EQ(range.size(), sizeof(KS_DATARANGE_VIDEO));
   std::vector<uint8_t> format;
   ULONG transferred = 0;
+  const ULONG formatSize = sizeof(KS_DATAFORMAT_VIDEOINFOHEADER);
   EXPECT_EQ(device->DataIntersection(0, range, 0, &format, &transferred), STATUS_BUFFER_OVERFLOW);
-  EXPECT_EQ(transferred, sizeof(KSDATAFORMAT));
+  EXPECT_EQ(transferred, formatSize);
   EXPECT_EQ(device->DataIntersection(0, range, 4, &format, &transferred), STATUS_SUCCESS);
-  EXPECT_EQ(transferred, 4u);
+  ASSERT_EQ(transferred, 4u);
+  ULONG reported = 0;
+  memcpy(&reported, format.data(), sizeof reported);
+  EXPECT_EQ(reported, formatSize);
   EXPECT_EQ(device->DataIntersection(0, range, 16, &format, &transferred), STATUS_BUFFER_TOO_SMALL);
   EXPECT_EQ(device->DataIntersection(0, range, 256, &format, &transferred), STATUS_SUCCESS);
-  EXPECT_EQ(format, range);
+  ASSERT_EQ(transferred, formatSize);
+  const auto* asked = reinterpret_cast<const KS_DATARANGE_VIDEO*>(range.data());
+  const auto* reply = reinterpret_cast<const KS_DATAFORMAT_VIDEOINFOHEADER*>(format.data());
+  EXPECT_EQ(reply->DataFormat.FormatSize, formatSize);
+  EXPECT_TRUE(IsEqualGuid(reply->DataFormat.SubFormat, asked->DataRange.SubFormat));
+  EXPECT_EQ(memcmp(&reply->VideoInfoHeader, &asked->VideoInfoHeader,
+                   offsetof(KS_VIDEOINFOHEADER, bmiHeader.biSizeImage)),
+            0);
   EXPECT_EQ(device->DataIntersection(7, range, 256, &format, &transferred), STATUS_NO_MATCH);
+  // A range the driver did not report (one byte of its capabilities changed) matches nothing.
+  range[offsetof(KS_DATARANGE_VIDEO, ConfigCaps.OutputGranularityX)] ^= 1;
+  EXPECT_EQ(device->DataIntersection(0, range, 256, &format, &transferred), STATUS_NO_MATCH);
 }
 
 TEST_F(ShellEdges, PropertyRequestsForSetsTheDriverDoesNotOfferAreNotFound) {

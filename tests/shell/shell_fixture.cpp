@@ -33,10 +33,16 @@ std::unique_ptr<host::ClientDevice> ShellTest::OpenCamera(uint8_t pipeCount) {
   return device;
 }
 
-std::vector<uint8_t> ShellTest::FirstFormat(const host::ClientDevice& device, ULONG pin) {
+std::vector<uint8_t> ShellTest::FirstFormat(host::ClientDevice& device, ULONG pin) {
   std::vector<host::PinDescription> pins = device.Pins();
   if (pin >= pins.size() || pins[pin].dataRanges.empty()) return {};
-  return pins[pin].dataRanges[0];
+  std::vector<uint8_t> format;
+  ULONG transferred = 0;
+  if (device.DataIntersection(pin, pins[pin].dataRanges[0], 1024, &format, &transferred) !=
+      STATUS_SUCCESS) {
+    return {};
+  }
+  return format;
 }
 
 std::shared_ptr<camemu::EmulatedCamera> ShellTest::MakeCamera(

@@ -25,8 +25,9 @@ class ShellTest : public testing::Test {
   static std::shared_ptr<camemu::EmulatedCamera> MakeCamera(
       const camemu::EmulatorConfig& config = {});
 
-  // The format a pin offers first.
-  static std::vector<uint8_t> FirstFormat(const host::ClientDevice& device, ULONG pin);
+  // The format a pin offers first, as an application makes it from the pin's first data range
+  // by a data intersection; empty when the pin has none.
+  static std::vector<uint8_t> FirstFormat(host::ClientDevice& device, ULONG pin);
 
   std::unique_ptr<host::DriverImage> image_;
   std::unique_ptr<host::ScopedVerifierCapture> verifier_;
