@@ -197,7 +197,8 @@ std::vector<uint8_t> Encode(const uint8_t* input, bool planar, uint32_t width, u
 
 }  // namespace
 
-// The interval's bytes become stuffed 0xFF bytes: a run of one bits that no Annex K table decodes.
+// The interval's bytes become stuffed 0xFF bytes (0xFF 0x00 pairs): a run of one bits that no Annex
+// K table decodes.
 bool CorruptRestartInterval(std::vector<uint8_t>& frame, int interval) {
   size_t sos = FindMarker(frame, 0xDA);
   if (interval < 0 || sos == std::string::npos || sos + 4 > frame.size()) return false;
@@ -207,10 +208,19 @@ bool CorruptRestartInterval(std::vector<uint8_t>& frame, int interval) {
     if (frame[i] != 0xFF || frame[i + 1] == 0x00) continue;
     bool restart = frame[i + 1] >= 0xD0 && frame[i + 1] <= 0xD7;
     if (current == interval) {
+      // In place, so that the frame keeps its length as a damaged transfer would (a frame cut to a
+      // few bytes would no longer fill the packets that mark its start); an interval too short to
+      // hold the run grows to it.
       static const uint8_t kBad[] = {0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00};
-      frame.erase(frame.begin() + static_cast<ptrdiff_t>(start),
-                  frame.begin() + static_cast<ptrdiff_t>(i));
-      frame.insert(frame.begin() + static_cast<ptrdiff_t>(start), std::begin(kBad), std::end(kBad));
+      if (i - start < sizeof(kBad)) {
+        frame.erase(frame.begin() + static_cast<ptrdiff_t>(start),
+                    frame.begin() + static_cast<ptrdiff_t>(i));
+        frame.insert(frame.begin() + static_cast<ptrdiff_t>(start), std::begin(kBad),
+                     std::end(kBad));
+        return true;
+      }
+      for (size_t at = start; at < i; ++at)
+        frame[at] = (at - start) % 2 == 0 && at + 1 < i ? 0xFF : 0x00;
       return true;
     }
     if (!restart) return false;
