@@ -110,6 +110,8 @@ inline std::string VideoStreamText(const std::string& model) {
       text += "\n[" + key + "\\" + mode.key + "]\n";
       text += Line("FrameRate", HexDword(mode.frameRate)) +
               Line("AlternateSetting", HexDword(mode.alternateSetting)) +
+              // uncompressed frames (higher levels are compressed ones in lynxcam)
+              Line("QualityLevel", HexDword(1)) +
               Line("RawFrameLength", HexDword(RawFrameLength(format.width, format.height))) +
               // the emulator's frame rate register, in frames per second
               Line("UsbSetting", "hex:18," + HexByte(mode.frameRate / 1000) + ",ff");
