@@ -243,7 +243,18 @@ namespace {
 
 // The default model's modes as the tool lists them, and the one the driver takes for the rate asked
 // and the bandwidth the bus gives, as the capture summary names it.
-class DefaultModel : public Capture {};
+class DefaultModel : public Capture {
+ protected:
+  static std::string ShippedModel() {
+    std::ifstream in(fs::path(CAM_SOURCE_DIR) / "models" / "lynxcam.settings");
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  // A model file of the test's own, in its models/ folder (--models models).
+  void WriteModel(const std::string& text) const {
+    fs::create_directories(folder_ / "models");
+    std::ofstream(folder_ / "models" / "lynxcam.settings") << text;
+  }
+};
 
 TEST_P(DefaultModel, SummaryNamesTheModeTheDriverChose) {
   ToolRun formats = Camlab("formats");
@@ -286,13 +297,8 @@ TEST_P(DefaultModel, SummaryNamesTheModeTheDriverChose) {
 // The registry kept between runs does not outlive the model file it came from: a format taken out
 // of the file is gone at the next run.
 TEST_P(DefaultModel, EditedModelFileIsInstalledAfresh) {
-  fs::create_directories(folder_ / "models");
-  std::ifstream in(fs::path(CAM_SOURCE_DIR) / "models" / "lynxcam.settings");
-  std::string full((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto writeModel = [&](const std::string& text) {
-    std::ofstream(folder_ / "models" / "lynxcam.settings") << text;
-  };
-  writeModel(full);
+  const std::string full = ShippedModel();
+  WriteModel(full);
   ToolRun before = Camlab("--models models formats");
   ASSERT_NE(before.output.find("320 x 240 YUY2"), std::string::npos) << before.output;
   std::istringstream lines(full);
@@ -300,11 +306,28 @@ TEST_P(DefaultModel, EditedModelFileIsInstalledAfresh) {
   for (std::string line; std::getline(lines, line);) {
     if (line.find("\\Yuy2_320x240") == std::string::npos) edited += line + "\n";
   }
-  writeModel(edited);
+  WriteModel(edited);
   ToolRun after = Camlab("--models models formats");
   EXPECT_EQ(after.exit, 0) << after.output;
   EXPECT_EQ(after.output.find("320 x 240 YUY2"), std::string::npos) << after.output;
   EXPECT_NE(after.output.find("320 x 240 I420"), std::string::npos) << after.output;
+}
+
+// A camera whose packets come in units of 256 bytes: the model's "HeaderPerSize" tells the driver,
+// and the frames come out whole.
+TEST_P(DefaultModel, FramesFollowTheModelsHeaderPacketSize) {
+  std::string model = ShippedModel();
+  model.insert(model.find("\n[Strings]"),
+               "\nHKR, %Model%\\DataProcessing, HeaderPerSize, 0x10001, 256\n");
+  WriteModel(model);
+  ToolRun run = Camlab("--models models capture --device packet_unit=256 --frames 2 --output x/");
+  ASSERT_EQ(run.exit, 0) << run.output;
+  Picture picture;
+  ASSERT_TRUE(ReadPng(folder_ / "x" / "frame-000001.png", &picture));
+  for (int bar = 0; bar < 8; ++bar) {
+    for (int channel = 0; channel < 3; ++channel)
+      EXPECT_NEAR(picture.At(bar * 80 + 40, 240)[channel], kBars[bar][channel], 6) << bar;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Lynx640, DefaultModel, testing::Values("Lynx640"));
