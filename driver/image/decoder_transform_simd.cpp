@@ -249,70 +249,75 @@ CAM_AVX2_INLINE __m256i Times8192Pair(__m256i a) {
   return _mm256_srai_epi32(InterleavePair<kHigh>(_mm256_setzero_si256(), a), 3);
 }
 
-struct Sums16Pair {
-  __m256i even, evenDifference, s26, s1, s2, s3, s4, s34;
+// Both halves (columns 0 to 3 and 4 to 7 of each block) of a 32-bit term.
+struct HalvesPair {
+  __m256i low, high;
 };
 
-// Four columns (the low or high half of each block) of the eight 32-bit sums.
-// Every output sums exactly one of tmp0 and tmp1, so the rounding term added to both once is added
-// to each output (modulo 2^32, as the sums are).
-template <bool kHigh>
-CAM_AVX2_INLINE void ButterflyHalfPair(const __m256i in[8], const Sums16Pair& s, __m256i round,
-                                       __m256i out[8]) {
-  __m256i tmp0 = _mm256_add_epi32(Times8192Pair<kHigh>(s.even), round);
-  __m256i tmp1 = _mm256_add_epi32(Times8192Pair<kHigh>(s.evenDifference), round);
-  __m256i tmp2 = MultiplyAddPair<kHigh>(s.s26, in[6], Pair256(kF0541, -kF1847));
-  __m256i tmp3 = MultiplyAddPair<kHigh>(s.s26, in[2], Pair256(kF0541, kF0765));
-  __m256i tmp10 = _mm256_add_epi32(tmp0, tmp3);
-  __m256i tmp13 = _mm256_sub_epi32(tmp0, tmp3);
-  __m256i tmp11 = _mm256_add_epi32(tmp1, tmp2);
-  __m256i tmp12 = _mm256_sub_epi32(tmp1, tmp2);
-
-  __m256i with3 = MultiplyAddPair<kHigh>(s.s3, s.s34, Pair256(-kF1961, kF1175));
-  __m256i with4 = MultiplyAddPair<kHigh>(s.s4, s.s34, Pair256(-kF0390, kF1175));
-  __m256i o0 =
-      _mm256_add_epi32(MultiplyAddPair<kHigh>(in[7], s.s1, Pair256(kF0298, -kF0899)), with3);
-  __m256i o1 =
-      _mm256_add_epi32(MultiplyAddPair<kHigh>(in[5], s.s2, Pair256(kF2053, -kF2562)), with4);
-  __m256i o2 =
-      _mm256_add_epi32(MultiplyAddPair<kHigh>(in[3], s.s2, Pair256(kF3072, -kF2562)), with3);
-  __m256i o3 =
-      _mm256_add_epi32(MultiplyAddPair<kHigh>(in[1], s.s1, Pair256(kF1501, -kF0899)), with4);
-
-  out[0] = _mm256_add_epi32(tmp10, o3);
-  out[7] = _mm256_sub_epi32(tmp10, o3);
-  out[1] = _mm256_add_epi32(tmp11, o2);
-  out[6] = _mm256_sub_epi32(tmp11, o2);
-  out[2] = _mm256_add_epi32(tmp12, o1);
-  out[5] = _mm256_sub_epi32(tmp12, o1);
-  out[3] = _mm256_add_epi32(tmp13, o0);
-  out[4] = _mm256_sub_epi32(tmp13, o0);
+CAM_AVX2_INLINE HalvesPair MultiplyAddHalves(__m256i a, __m256i b, __m256i constants) {
+  return {MultiplyAddPair<false>(a, b, constants), MultiplyAddPair<true>(a, b, constants)};
 }
 
+CAM_AVX2_INLINE HalvesPair AddHalves(HalvesPair a, HalvesPair b) {
+  return {_mm256_add_epi32(a.low, b.low), _mm256_add_epi32(a.high, b.high)};
+}
+
+CAM_AVX2_INLINE HalvesPair SubtractHalves(HalvesPair a, HalvesPair b) {
+  return {_mm256_sub_epi32(a.low, b.low), _mm256_sub_epi32(a.high, b.high)};
+}
+
+// Descales both halves of one output and packs them back into 16-bit lanes. After the shift a value
+// is within +-2^(31 - kShift), so the offset added in 16 bits after the saturating pack cannot
+// overflow, and the pack does not saturate.
+template <int kShift, int kOffset>
+CAM_AVX2_INLINE __m256i FinishHalves(HalvesPair sum) {
+  static_assert(31 - kShift < 15 || kOffset == 0);
+  __m256i packed =
+      _mm256_packs_epi32(_mm256_srai_epi32(sum.low, kShift), _mm256_srai_epi32(sum.high, kShift));
+  return kOffset == 0 ? packed : _mm256_add_epi16(packed, _mm256_set1_epi16(kOffset));
+}
+
+// One pass over two blocks. The even part is made first; each odd term then finishes its two
+// outputs at once, so that few 32-bit sums are alive at a time. Every output sums exactly one of
+// tmp0 and tmp1, so the rounding term added to both once is added to each output (modulo 2^32,
+// as the sums are).
 template <int kShift, int kOffset>
 CAM_AVX2_INLINE void PassPair(const __m256i in[8], __m256i out[8]) {
-  Sums16Pair s;
-  s.even = _mm256_add_epi16(in[0], in[4]);
-  s.evenDifference = _mm256_sub_epi16(in[0], in[4]);
-  s.s26 = _mm256_add_epi16(in[2], in[6]);
-  s.s1 = _mm256_add_epi16(in[7], in[1]);
-  s.s2 = _mm256_add_epi16(in[5], in[3]);
-  s.s3 = _mm256_add_epi16(in[7], in[3]);
-  s.s4 = _mm256_add_epi16(in[5], in[1]);
-  s.s34 = _mm256_add_epi16(s.s3, s.s4);
   const __m256i round = _mm256_set1_epi32(1 << (kShift - 1));
-  __m256i low[8], high[8];
-  ButterflyHalfPair<false>(in, s, round, low);
-  ButterflyHalfPair<true>(in, s, round, high);
-  // After the shift a value is within +-2^(31 - kShift), so the offset added in 16 bits after the
-  // saturating pack cannot overflow, and the pack does not saturate.
-  static_assert(31 - kShift < 15 || kOffset == 0);
-  const __m256i offset = _mm256_set1_epi16(kOffset);
-  for (int i = 0; i < 8; ++i) {
-    __m256i packed =
-        _mm256_packs_epi32(_mm256_srai_epi32(low[i], kShift), _mm256_srai_epi32(high[i], kShift));
-    out[i] = kOffset == 0 ? packed : _mm256_add_epi16(packed, offset);
-  }
+  const __m256i even = _mm256_add_epi16(in[0], in[4]);
+  const __m256i evenDifference = _mm256_sub_epi16(in[0], in[4]);
+  const __m256i s26 = _mm256_add_epi16(in[2], in[6]);
+  HalvesPair tmp0 = {_mm256_add_epi32(Times8192Pair<false>(even), round),
+                     _mm256_add_epi32(Times8192Pair<true>(even), round)};
+  HalvesPair tmp1 = {_mm256_add_epi32(Times8192Pair<false>(evenDifference), round),
+                     _mm256_add_epi32(Times8192Pair<true>(evenDifference), round)};
+  HalvesPair tmp2 = MultiplyAddHalves(s26, in[6], Pair256(kF0541, -kF1847));
+  HalvesPair tmp3 = MultiplyAddHalves(s26, in[2], Pair256(kF0541, kF0765));
+  const HalvesPair tmp10 = AddHalves(tmp0, tmp3);
+  const HalvesPair tmp13 = SubtractHalves(tmp0, tmp3);
+  const HalvesPair tmp11 = AddHalves(tmp1, tmp2);
+  const HalvesPair tmp12 = SubtractHalves(tmp1, tmp2);
+
+  const __m256i s1 = _mm256_add_epi16(in[7], in[1]);
+  const __m256i s2 = _mm256_add_epi16(in[5], in[3]);
+  const __m256i s3 = _mm256_add_epi16(in[7], in[3]);
+  const __m256i s4 = _mm256_add_epi16(in[5], in[1]);
+  const __m256i s34 = _mm256_add_epi16(s3, s4);
+  const HalvesPair with3 = MultiplyAddHalves(s3, s34, Pair256(-kF1961, kF1175));
+  const HalvesPair with4 = MultiplyAddHalves(s4, s34, Pair256(-kF0390, kF1175));
+
+  HalvesPair o3 = AddHalves(MultiplyAddHalves(in[1], s1, Pair256(kF1501, -kF0899)), with4);
+  out[0] = FinishHalves<kShift, kOffset>(AddHalves(tmp10, o3));
+  out[7] = FinishHalves<kShift, kOffset>(SubtractHalves(tmp10, o3));
+  HalvesPair o2 = AddHalves(MultiplyAddHalves(in[3], s2, Pair256(kF3072, -kF2562)), with3);
+  out[1] = FinishHalves<kShift, kOffset>(AddHalves(tmp11, o2));
+  out[6] = FinishHalves<kShift, kOffset>(SubtractHalves(tmp11, o2));
+  HalvesPair o1 = AddHalves(MultiplyAddHalves(in[5], s2, Pair256(kF2053, -kF2562)), with4);
+  out[2] = FinishHalves<kShift, kOffset>(AddHalves(tmp12, o1));
+  out[5] = FinishHalves<kShift, kOffset>(SubtractHalves(tmp12, o1));
+  HalvesPair o0 = AddHalves(MultiplyAddHalves(in[7], s1, Pair256(kF0298, -kF0899)), with3);
+  out[3] = FinishHalves<kShift, kOffset>(AddHalves(tmp13, o0));
+  out[4] = FinishHalves<kShift, kOffset>(SubtractHalves(tmp13, o0));
 }
 
 CAM_AVX2_INLINE void TransposePair(const __m256i r[8], __m256i c[8]) {

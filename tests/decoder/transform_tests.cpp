@@ -2,6 +2,7 @@
 // over their whole ranges, where the 16-bit wrapping rules decide the result.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include "image/decoder_transform.h"
@@ -37,9 +38,12 @@ TEST(InverseTransformTest, SimdRoutinesMatchThePlainOneBitForBit) {
   // Typical blocks, dense ones, and extreme ones whose sums wrap and saturate.
   for (const Range& range :
        {Range{64, 16, 6}, Range{1024, 255, 64}, Range{32768, 255, 64}, Range{2048, 255, 3}}) {
+    Block partner = RandomBlock(random, range.coefficients, range.quantMax, range.nonZero);
+    UCHAR partnerPlain[64];
+    InverseTransformPlain(partner.coefficients, partner.quant32, partnerPlain, 8);
     for (int round = 0; round < 2000; ++round) {
       Block block = RandomBlock(random, range.coefficients, range.quantMax, range.nonZero);
-      UCHAR plain[64], sse2[64], avx2[64];
+      UCHAR plain[64], sse2[64], avx2[64], pairA[64], pairB[64];
       InverseTransformPlain(block.coefficients, block.quant32, plain, 8);
       InverseTransformSse2(block.coefficients, block.quant16, sse2, 8);
       ASSERT_EQ(0, memcmp(plain, sse2, 64)) << "range " << range.coefficients << " round " << round;
@@ -47,7 +51,18 @@ TEST(InverseTransformTest, SimdRoutinesMatchThePlainOneBitForBit) {
         InverseTransformAvx2(block.coefficients, block.quant16, avx2, 8);
         ASSERT_EQ(0, memcmp(plain, avx2, 64))
             << "range " << range.coefficients << " round " << round;
+        // Two blocks at once, each with its own table and stride: the previous block rides along.
+        UCHAR wide[8 * 16];
+        InverseTransformPairAvx2(block.coefficients, block.quant16, pairA, 8, partner.coefficients,
+                                 partner.quant16, wide, 16);
+        for (int row = 0; row < 8; ++row) memcpy(pairB + row * 8, wide + row * 16, 8);
+        ASSERT_EQ(0, memcmp(plain, pairA, 64))
+            << "range " << range.coefficients << " round " << round;
+        ASSERT_EQ(0, memcmp(partnerPlain, pairB, 64))
+            << "range " << range.coefficients << " round " << round;
       }
+      partner = block;
+      memcpy(partnerPlain, plain, 64);
     }
   }
 }
