@@ -1,6 +1,8 @@
 // Which model the camera takes: version checks in enumeration order, what a rejected model records,
 // check parameters carried from one model key to the next, and what "AttachedCamera" says.
 #include "camera_fixture.h"
+#include "core/camera_device.h"
+#include "support/camera_install.h"
 
 namespace {
 
@@ -54,11 +56,13 @@ int Record(const std::vector<uint8_t>& value) {
 TEST_P(Detection, TakesTheFirstModelThatPasses) {
   const DetectionCase& test = GetParam();
   NTSTATUS status = Start("[KEY\\CameraSetting]\n" + test.models);
-  if (test.start == STATUS_SUCCESS) {
-    ASSERT_EQ(status, STATUS_SUCCESS);
-  } else {
-    EXPECT_FALSE(NT_SUCCESS(status));
+  ASSERT_EQ(status, test.start);
+  if (!NT_SUCCESS(status)) {
     EXPECT_EQ(device_->Pins().size(), 0u) << "a device without a camera offers no pins";
+    DeviceContext* context = ContextFromExtension(device_->DeviceExtension());
+    if (context->device != nullptr) {
+      EXPECT_EQ(static_cast<CameraDevice*>(context->device)->GetCamera(), nullptr);
+    }
   }
   EXPECT_EQ(StringValue(kSupport, u"AttachedCamera"), test.attached);
   EXPECT_EQ(Record(Value(std::u16string(kSupport) + u"\\First", u"ActReadVersion")),
@@ -97,12 +101,17 @@ TEST_F(CameraTest, MissingSettingsKeepTheDefaults) {
 // Whatever allocation of the start fails (creation, configuration, detection, preparation), the
 // device either starts or fails its start, and nothing is left behind (the test main checks).
 TEST_F(CameraTest, EveryAllocationOfTheStartFailsCleanly) {
+  // The accepted model has streams, formats, modes and still formats for the preparation to make.
+  const std::string streams =
+      "[KEY\\CameraSetting\\SupportCamera\\Right]\n\"CurrentFormat\"=dword:1\n" +
+      camera_install::VideoStreamText("KEY\\CameraSetting\\SupportCamera\\Right");
   const std::string registry = R"([KEY\CameraSetting]
 "SupportStillPin"=dword:1
+"StillSupportType"=dword:2
 "CameraStatusPath"="\Registry\Machine\Software\CameraStatus"
 "EnableSystem"=hex:30,01,ff
 )" + Model("Wrong", "42,29,ff,07") +
-                               Model("Right", "42,29,ff,03");
+                               Model("Right", "42,29,ff,03") + streams;
   ASSERT_EQ(Start(registry), STATUS_SUCCESS);
   Stop();
   const uint64_t before = host::AllocationCount();
