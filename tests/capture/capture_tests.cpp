@@ -294,6 +294,20 @@ TEST_P(DefaultModel, SummaryNamesTheModeTheDriverChose) {
   }
 }
 
+// One line per frame: its time, rate, sequence and bytes; with --json the lines join the summary
+// as its "frames" so that the output stays one document.
+TEST_P(DefaultModel, FrameLinesNameEachFrame) {
+  ToolRun text = Camlab("capture --frames 2 --frame-lines --format 320x240:YUY2 --output f.raw");
+  ASSERT_EQ(text.exit, 0) << text.output;
+  EXPECT_NE(text.output.find("fps seq 1 153600 bytes\n"), std::string::npos) << text.output;
+  ToolRun json =
+      Camlab("--json capture --frames 2 --frame-lines --format 320x240:YUY2 --output f.raw");
+  ASSERT_EQ(json.exit, 0) << json.output;
+  EXPECT_EQ(json.output.front(), '{') << json.output;
+  EXPECT_NE(json.output.find("\"sequence\": 1, \"bytes\": 153600}]}\n"), std::string::npos)
+      << json.output;
+}
+
 // The registry kept between runs does not outlive the model file it came from: a format taken out
 // of the file is gone at the next run.
 TEST_P(DefaultModel, EditedModelFileIsInstalledAfresh) {

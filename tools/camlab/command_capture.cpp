@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -160,17 +161,21 @@ int RunCapture(const Options& options) {
                          : static_cast<ULONG>(bitmap.biWidth) * bitmap.biHeight * 4;
   std::vector<std::vector<uint8_t>> buffers(3, std::vector<uint8_t>(size));
   for (auto& buffer : buffers) pin->QueueRead(buffer.data(), size);
+  // The progress line shows on a terminal once a capture has taken longer than a moment.
   const bool terminal = options.progress && isatty(STDERR_FILENO);
+  const auto started = std::chrono::steady_clock::now();
+  bool progressShown = false;
   uint64_t written = 0, bytes = 0, skipped = 0;
   int64_t firstSequence = -1, lastSequence = -1;
-  LONGLONG firstTime = 0, lastTime = 0;
+  LONGLONG firstTime = 0, lastTime = 0, previousTime = 0;
+  std::string frameRecords;  // the per-frame lines as JSON objects, with --json
   int result = kExitOk;
   while (written < options.frames) {
     host::FrameRead frame;
     status = pin->ReadFrame(&frame);
     if (!NT_SUCCESS(status)) {
       fprintf(stderr, "%scamlab: no frame came from the camera (status 0x%08X)\n",
-              terminal ? "\n" : "", static_cast<unsigned>(status));
+              progressShown ? "\n" : "", static_cast<unsigned>(status));
       result = kExitDevice;
       break;
     }
@@ -189,26 +194,38 @@ int RunCapture(const Options& options) {
               ? WriteBottomUpBgrAsPng(path, frame.buffer, bitmap.biWidth, bitmap.biHeight, &error)
               : WriteRawFile(path, frame.buffer, frame.bytes, &error);
       if (!ok) {
-        fprintf(stderr, "%scamlab: %s\n", terminal ? "\n" : "", error.c_str());
+        fprintf(stderr, "%scamlab: %s\n", progressShown ? "\n" : "", error.c_str());
         result = kExitOutput;
         break;
       }
       ++written;
       bytes += frame.bytes;
       if (options.perFrameLines) {
-        double t = frame.presentationTime / 1e7;
-        double fps =
-            written > 1 && lastTime > firstTime ? (written - 1) * 1e7 / (lastTime - firstTime) : 0;
-        printf("%10.3f s %7.2f fps seq %lld %u bytes\n", t, fps,
-               static_cast<long long>(frame.sequence), frame.bytes);
-      } else if (terminal) {
+        // The rate since the frame before, as the presentation times show it.
+        const double seconds = frame.presentationTime / 1e7;
+        const double fps = written > 1 && frame.presentationTime > previousTime
+                               ? 1e7 / static_cast<double>(frame.presentationTime - previousTime)
+                               : 0;
+        char line[160];
+        snprintf(line, sizeof line,
+                 options.json ? "{\"time\": %.4f, \"fps\": %.3f, \"sequence\": %lld, \"bytes\": %u}"
+                              : "%10.3f s %7.2f fps seq %lld %u bytes",
+                 seconds, fps, static_cast<long long>(frame.sequence), frame.bytes);
+        if (options.json)
+          frameRecords += (frameRecords.empty() ? "" : ", ") + std::string(line);
+        else
+          printf("%s\n", line);
+      } else if (terminal && (progressShown || std::chrono::steady_clock::now() - started >
+                                                   std::chrono::milliseconds(500))) {
+        progressShown = true;
         fprintf(stderr, "\rframe %llu of %u", static_cast<unsigned long long>(written),
                 options.frames);
       }
+      previousTime = frame.presentationTime;
     }
     pin->QueueRead(frame.buffer, size);
   }
-  if (terminal && !options.perFrameLines) fprintf(stderr, "\n");
+  if (progressShown) fprintf(stderr, "\n");
   host::StreamCounts counts = pin->Counts();
   device.ClosePin(pin);
   const int64_t dropped = lastSequence >= firstSequence && firstSequence >= 0
@@ -228,11 +245,12 @@ int RunCapture(const Options& options) {
         "{\"model\": \"%s\", \"format\": {\"index\": %zu, \"width\": %d, \"height\": %d, "
         "\"format\": \"%s\"}, \"mode\": %s, \"askedFps\": %.3f, "
         "\"framesDelivered\": %llu, \"framesDropped\": %lld, \"fps\": %.3f, \"bytes\": %llu, "
-        "\"output\": \"%s\"}\n",
+        "\"output\": \"%s\"%s%s%s}\n",
         JsonEscape(session->model().name).c_str(), chosen, bitmap.biWidth, bitmap.biHeight,
         kind.c_str(), ModeJson(shown).c_str(), askedFps, static_cast<unsigned long long>(written),
         static_cast<long long>(dropped), fps, static_cast<unsigned long long>(bytes),
-        JsonEscape(pattern.PathFor(0)).c_str());
+        JsonEscape(pattern.PathFor(0)).c_str(), options.perFrameLines ? ", \"frames\": [" : "",
+        frameRecords.c_str(), options.perFrameLines ? "]" : "");
   } else {
     printf("model %s (%s), format %zu: %d x %d %s\n", session->model().name.c_str(),
            session->model().variant.c_str(), chosen, bitmap.biWidth, bitmap.biHeight, kind.c_str());
