@@ -213,20 +213,22 @@ TEST_P(Capture, EveryOfferedFormatCarriesTheBars) {
   }
 }
 
-// A format asked for that the model does not offer is named, with its exit status, and no output
-// folder is left behind.
+// A format the model does not offer, or a bus that gives no mode its bandwidth, is named with its
+// exit status, and no output folder is left behind.
 TEST_P(Capture, FormatsTheModelLacksAreNamed) {
   const struct {
-    const char* format;
+    const char* arguments;
+    int exit;
     const char* message;
   } cases[] = {
-      {"99", "format out of range"},
-      {"123x45", "no video format 123 x 45"},
-      {"640x480:UYVY", "no video format 640 x 480 UYVY"},
+      {"--format 99", 3, "format out of range"},
+      {"--format 123x45", 3, "no video format 123 x 45"},
+      {"--format 640x480:UYVY", 3, "no video format 640 x 480 UYVY"},
+      {"--device bandwidth=100", 4, "the bus gave none of the format's modes its bandwidth"},
   };
   for (const auto& test : cases) {
-    ToolRun run = Camlab(std::string("capture --format ") + test.format + " --output out/");
-    EXPECT_EQ(run.exit, 3) << run.output;
+    ToolRun run = Camlab(std::string("capture --output out/ ") + test.arguments);
+    EXPECT_EQ(run.exit, test.exit) << run.output;
     EXPECT_NE(run.output.find(test.message), std::string::npos) << run.output;
   }
   EXPECT_FALSE(fs::exists(folder_ / "out"));

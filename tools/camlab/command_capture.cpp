@@ -37,9 +37,14 @@ class OutputFolder {
 bool OutputFolder::Make(const std::string& text, std::string* error) {
   OutputPattern pattern;
   // A bad pattern is named once the format is known.
-  if (!ParseOutputPattern(text, true, &pattern, error) || pattern.folder.empty()) return true;
+  if (!ParseOutputPattern(text, true, &pattern, error)) return true;
+  const std::string folder = pattern.folder.empty() ? "." : pattern.folder;
   std::error_code code;
-  if (std::filesystem::is_directory(pattern.folder, code)) return true;
+  if (std::filesystem::is_directory(folder, code)) {
+    if (access(folder.c_str(), W_OK) == 0) return true;
+    *error = "cannot write into the output folder '" + folder + "'";
+    return false;
+  }
   std::filesystem::create_directories(pattern.folder, code);
   if (!code && std::filesystem::is_directory(pattern.folder)) {
     made_ = pattern.folder;
@@ -147,7 +152,10 @@ int RunCapture(const Options& options) {
   }
   status = pin->SetState(KSSTATE_RUN);
   if (!NT_SUCCESS(status)) {
-    fprintf(stderr, "camlab: the video pin did not run (status 0x%08X)\n",
+    // Every mode's alternate setting refused: say so rather than leave a bare status.
+    const bool noBandwidth = session->camera().Statistics().altSettingsRefused != 0;
+    fprintf(stderr, "camlab: the video pin did not run%s (status 0x%08X)\n",
+            noBandwidth ? ": the bus gave none of the format's modes its bandwidth" : "",
             static_cast<unsigned>(status));
     return kExitDevice;
   }
@@ -182,12 +190,6 @@ int RunCapture(const Options& options) {
     if (skipped < options.skip) {
       ++skipped;
     } else {
-      if (firstSequence < 0) {
-        firstSequence = frame.sequence;
-        firstTime = frame.presentationTime;
-      }
-      lastSequence = frame.sequence;
-      lastTime = frame.presentationTime;
       std::string path = pattern.PathFor(written);
       bool ok =
           pattern.format == FileFormat::Png && rgb
@@ -198,6 +200,13 @@ int RunCapture(const Options& options) {
         result = kExitOutput;
         break;
       }
+      // Only frames written count, so that a failed write is not taken for a dropped frame.
+      if (firstSequence < 0) {
+        firstSequence = frame.sequence;
+        firstTime = frame.presentationTime;
+      }
+      lastSequence = frame.sequence;
+      lastTime = frame.presentationTime;
       ++written;
       bytes += frame.bytes;
       if (options.perFrameLines) {

@@ -43,6 +43,7 @@ class Session {
 
   host::ClientDevice& device() { return *device_; }
   const ModelFile& model() const { return model_; }
+  camemu::EmulatedCamera& camera() { return *camera_; }
   // The device's driver key in the registry, and the model key below it (its stream, format and
   // mode keys).
   const std::u16string& deviceKey() const { return deviceKey_; }
