@@ -31,6 +31,47 @@ TEST_F(CameraChildren, TheRootAnswersForEveryChild) {
   }
 }
 
+// A child that cannot be made fails the preparation with STATUS_INSUFFICIENT_RESOURCES, and the
+// camera answers no query for it; the others are kept, and nothing is left allocated.
+TEST_F(CameraChildren, AChildThatCannotBeMadeFailsThePreparation) {
+  struct Child {
+    const char* name;
+    const GUID* iid;
+    void (*drop)(Camera*);
+  };
+  const Child children[] = {
+      {"property sets", &IID_IPropertySetList,
+       [](Camera* camera) {
+         camera->propertySetList = nullptr;
+         ReleaseAndClear(&camera->propertySetListPart);
+       }},
+      {"event notifier", &IID_IEventNotifier,
+       [](Camera* camera) {
+         camera->eventNotifier = nullptr;
+         ReleaseAndClear(&camera->eventNotifierPart);
+       }},
+      {"low-light control", &IID_ILowLightControl,
+       [](Camera* camera) {
+         camera->lowLightControl = nullptr;
+         ReleaseAndClear(&camera->lowLightControlPart);
+       }},
+  };
+  for (const Child& child : children) {
+    SCOPED_TRACE(child.name);
+    ASSERT_EQ(Start(OneFormatModel(false)), STATUS_SUCCESS);
+    child.drop(camera_);
+    host::FailAllocationsWithTag(kPoolTagDriver);
+    EXPECT_EQ(camera_->Prepare(), STATUS_INSUFFICIENT_RESOURCES);
+    host::ClearAllocationFaults();
+    UnknownBase* root = context_->device;
+    for (const GUID* iid : {&IID_IPropertySetList, &IID_IEventNotifier, &IID_ILowLightControl}) {
+      HeldInterface<IUnknown> answer(root, *iid);
+      EXPECT_EQ(answer.status(), iid == child.iid ? STATUS_INVALID_PARAMETER : STATUS_SUCCESS);
+    }
+    Stop();
+  }
+}
+
 // Until the sets are built from "DeviceProperties", no set claims a request and there is nothing
 // to save or restore.
 TEST_F(CameraChildren, ThePropertySetListWithoutSetsClaimsNoRequest) {
