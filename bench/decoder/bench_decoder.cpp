@@ -1,7 +1,8 @@
-// One 640 x 480 frame, 4:2:2 and 4:2:0, decoded four ways in one run: our plain and SIMD paths to
+// One 640 x 480 frame, 4:2:2 and 4:2:0, decoded five ways in one run: our plain and SIMD paths to
 // planes, libjpeg-turbo to planes (jpeg_read_raw_data) and to 24-bit BGR, all with the accurate
-// integer transform. The frames use the camera's built-in quantisation tables and the Annex K
-// Huffman tables, with the table segments written so that libjpeg-turbo can read them.
+// integer transform, and our SIMD decode followed by our conversion to 24-bit BGR. The frames use
+// the camera's built-in quantisation tables and the Annex K Huffman tables, with the table segments
+// written so that libjpeg-turbo can read them.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include "camjpeg.h"
+#include "image/color_convert.h"
+#include "image/color_tables.h"
 #include "image/decoder.h"
 #include "image/decoder_transform.h"
 #include "jpeglib.h"
@@ -81,6 +84,39 @@ void DecodeOurs(benchmark::State& state, BOOLEAN simd) {
 
 void BM_OursPlain(benchmark::State& state) { DecodeOurs(state, FALSE); }
 void BM_OursSimd(benchmark::State& state) { DecodeOurs(state, TRUE); }
+
+// What the capture path does with a frame: the SIMD decode to planes, then the planes to bottom-up
+// 24-bit BGR; the counterpart of libjpeg-turbo's full decode below.
+void BM_OursSimdToBgr(benchmark::State& state) {
+  const std::vector<uint8_t>& frame = Frame(state);
+  const bool fourTwoTwo = state.range(0) == 422;
+  DecoderState* decoder = nullptr;
+  if (CreateDecoder(&decoder) != STATUS_SUCCESS ||
+      InitDecoderTables(decoder, kBuiltInQuantTable0, kBuiltInQuantTable1, TRUE) !=
+          STATUS_SUCCESS) {
+    state.SkipWithError("no decoder");
+    return;
+  }
+  static DecodedColorTables tables;
+  FillConversionTables(&tables);
+  const ColorRoutines* routines = SelectColorRoutines(true);
+  ConvertDecodedRoutine convert =
+      fourTwoTwo ? routines->convertDecoded422 : routines->convertDecoded420;
+  std::vector<uint8_t> planes(kWidth * kHeight * 2);
+  std::vector<uint8_t> pixels(size_t{kWidth} * kHeight * 3);
+  for (auto _ : state) {
+    ULONG size = 0;
+    if (!DecodeFrame(decoder, frame.data(), static_cast<ULONG>(frame.size()), planes.data(),
+                     static_cast<ULONG>(planes.size()), &size) ||
+        convert(kWidth, kHeight, planes.data(), size, pixels.data(),
+                static_cast<ULONG>(pixels.size()), nullptr, 0, tables) == 0) {
+      state.SkipWithError("decode or conversion failed");
+    }
+    benchmark::DoNotOptimize(pixels.data());
+  }
+  DestroyDecoder(decoder);
+  state.SetItemsProcessed(state.iterations());
+}
 
 // libjpeg-turbo's planar output: whole MCU rows into padded plane buffers.
 void BM_LibjpegTurboRaw(benchmark::State& state) {
@@ -215,6 +251,7 @@ BENCHMARK(BM_OursPlain)->Apply(Frames);
 BENCHMARK(BM_OursSimd)->Apply(Frames);
 BENCHMARK(BM_LibjpegTurboRaw)->Apply(Frames);
 BENCHMARK(BM_LibjpegTurboBgr)->Apply(Frames);
+BENCHMARK(BM_OursSimdToBgr)->Apply(Frames);
 
 }  // namespace
 
