@@ -37,6 +37,8 @@ TEST(CommandLine, CaptureOptionsAndTheirAliasesMeanTheSame) {
   }
   EXPECT_EQ(Parse({"--list-formats-ext", "--model", "x"}).command, Command::Formats);
   EXPECT_EQ(Parse({"capture", "--format", "3"}).format->index, 3u);
+  // Uncompressed formats go by the name the listing gives them.
+  EXPECT_EQ(Parse({"capture", "--format", "320x240:RGB24"}).format->fourcc, "RGB24");
   EXPECT_EQ(Parse({}).command, Command::Help);
 }
 
@@ -53,6 +55,7 @@ TEST(CommandLine, BadInputNamesTheProblem) {
       {{"capture", "--format", "640by480"}, "WIDTHxHEIGHT"},
       {{"capture", "--format", "640x0"}, "WIDTHxHEIGHT"},
       {{"capture", "--format", "640x480:YUY"}, "WIDTHxHEIGHT"},
+      {{"capture", "--format", "640x480:RGB"}, "WIDTHxHEIGHT"},
       {{"capture", "--fps", "0"}, "frame rate"},
       {{"capture", "--fps", "fast"}, "frame rate"},
       {{"--device", "novalue", "capture"}, "KEY=VALUE"},

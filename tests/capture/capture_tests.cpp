@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -104,11 +103,13 @@ class Capture : public testing::TestWithParam<const char*> {
     EXPECT_EQ(formats.exit, 0) << formats.output;
     std::vector<Listed> listed;
     std::istringstream lines(formats.output.substr(0, formats.output.find("still pin:")));
-    const std::regex row(R"(^\s+(\d+)\s+(\d+) x (\d+) (\S+)\s)");
-    std::smatch match;
     for (std::string line; std::getline(lines, line);) {
-      if (std::regex_search(line, match, row)) {
-        listed.push_back({std::stoi(match[1]), std::stoi(match[2]), std::stoi(match[3]), match[4]});
+      Listed format{};
+      char kind[16] = {};
+      if (sscanf(line.c_str(), " %d %d x %d %15s", &format.index, &format.width, &format.height,
+                 kind) == 4) {
+        format.kind = kind;
+        listed.push_back(format);
       }
     }
     return listed;
