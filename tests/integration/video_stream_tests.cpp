@@ -197,8 +197,8 @@ TEST_P(FormatPersistence, TheNextRunStartsWithTheSavedFormat) {
 
   auto device = Open(driverKey);
   ASSERT_NE(device, nullptr);
-  const KS_BITMAPINFOHEADER& first =
-      AsRange(device->Pins()[0].dataRanges[0]).VideoInfoHeader.bmiHeader;
+  const std::vector<host::PinDescription> pins = device->Pins();
+  const KS_BITMAPINFOHEADER& first = AsRange(pins[0].dataRanges[0]).VideoInfoHeader.bmiHeader;
   EXPECT_EQ(first.biWidth, test.firstWidth);
   EXPECT_EQ(first.biBitCount, test.firstBitCount);
   EXPECT_EQ(camera_->PeekRegister(kWidthLow), test.firstWidth & 0xFF);
