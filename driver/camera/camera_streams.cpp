@@ -114,7 +114,7 @@ NTSTATUS Camera::SaveVideoFormat() {
 NTSTATUS Camera::OpenStreamFormat(ULONG streamNumber, PVOID format, PULONG rawFrameLength) {
   ICaptureStream* stream = StreamOf(streamNumber);
   auto* videoFormat = static_cast<PKS_DATAFORMAT_VIDEOINFOHEADER>(format);
-  if (stream == nullptr || !HoldsVideoFormat(&videoFormat->DataFormat)) {
+  if (stream == nullptr || videoFormat == nullptr || !HoldsVideoFormat(&videoFormat->DataFormat)) {
     return STATUS_INVALID_PARAMETER;
   }
   NTSTATUS status = stream->Open(videoFormat, streamNumber);

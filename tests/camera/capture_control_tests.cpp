@@ -115,6 +115,11 @@ TEST_F(CaptureControl, PowerUpRunsTheListsInOrderAndLeavesTheCameraPolling) {
 TEST_F(CaptureControl, BandwidthAndCaptureOfTheVideoStream) {
   ASSERT_EQ(Start(Lists()), STATUS_SUCCESS);
   ULONG rawLength = 1;
+  // Without a format nothing is opened and the button is watched again.
+  EXPECT_EQ(camera_->AllocateBandwidth(nullptr, context_, &rawLength, nullptr, 0),
+            STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(TakeWrites(), (Writes{DisableAutoLaunch, EnableAutoLaunch}));
+  EXPECT_EQ(camera_->pollingEnabled, 1);
   KS_DATAFORMAT_VIDEOINFOHEADER format = VideoFormat(camera_);
   EXPECT_EQ(camera_->AllocateBandwidth(nullptr, context_, &rawLength, &format, 0), STATUS_SUCCESS);
   // The format is in force since the power up: only its mode is written again.

@@ -133,4 +133,48 @@ TEST_F(PinFormats, DataIntersectionClampsTheFrameIntervalIntoTheFormatsLimits) {
   }
 }
 
+// Ranges and formats the driver did not offer, or whose sizes do not hold together, find no match
+// and are never read past what they declare.
+TEST_F(PinFormats, MalformedRangesAndFormatsAreRefused) {
+  auto device = Open(camera_install::InstallDefaultCamera());
+  ASSERT_NE(device, nullptr);
+  const std::vector<uint8_t> range = RangeOf(*device, 0, 640, 480, 16);
+  ASSERT_FALSE(range.empty());
+  struct RangeCase {
+    const char* name;
+    void (*change)(KS_DATARANGE_VIDEO*);
+  };
+  const RangeCase rangeCases[] = {
+      {"declared shorter than a video range",
+       [](KS_DATARANGE_VIDEO* r) { r->DataRange.FormatSize = sizeof(KSDATARANGE); }},
+      {"bitmap header past the range",
+       [](KS_DATARANGE_VIDEO* r) { r->VideoInfoHeader.bmiHeader.biSize = 4096; }},
+      {"bitmap header shorter than its fixed part",
+       [](KS_DATARANGE_VIDEO* r) { r->VideoInfoHeader.bmiHeader.biSize = 8; }},
+      {"another bit count",
+       [](KS_DATARANGE_VIDEO* r) { r->VideoInfoHeader.bmiHeader.biBitCount = 24; }},
+  };
+  for (const RangeCase& test : rangeCases) {
+    SCOPED_TRACE(test.name);
+    std::vector<uint8_t> asked = range;
+    test.change(reinterpret_cast<KS_DATARANGE_VIDEO*>(asked.data()));
+    std::vector<uint8_t> format;
+    ULONG transferred = 0;
+    EXPECT_EQ(device->DataIntersection(0, asked, 1024, &format, &transferred), STATUS_NO_MATCH);
+  }
+  const std::vector<uint8_t> good = FormatFor(*device, 0, range);
+  ASSERT_FALSE(good.empty());
+  host::ClientPin* pin = nullptr;
+  // A bare data format header, and a picture of a size no format has.
+  std::vector<uint8_t> bare(good.begin(), good.begin() + sizeof(KSDATAFORMAT));
+  reinterpret_cast<KSDATAFORMAT*>(bare.data())->FormatSize = sizeof(KSDATAFORMAT);
+  EXPECT_FALSE(NT_SUCCESS(device->OpenPin(0, bare, &pin)));
+  std::vector<uint8_t> otherSize = good;
+  reinterpret_cast<KS_DATAFORMAT_VIDEOINFOHEADER*>(otherSize.data())
+      ->VideoInfoHeader.bmiHeader.biWidth = 800;
+  EXPECT_FALSE(NT_SUCCESS(device->OpenPin(0, otherSize, &pin)));
+  ASSERT_EQ(device->OpenPin(0, good, &pin), STATUS_SUCCESS);
+  EXPECT_EQ(device->ClosePin(pin), STATUS_SUCCESS);
+}
+
 }  // namespace
