@@ -177,6 +177,7 @@ NTSTATUS Camera::DataIntersection(PHW_STREAM_REQUEST_BLOCK request) {
     request->ActualBytesTransferred = size;
     return STATUS_BUFFER_OVERFLOW;
   }
+  if (info->DataFormatBuffer == nullptr) return STATUS_INVALID_PARAMETER;
   if (info->SizeOfDataFormatBuffer == sizeof(ULONG)) {
     memcpy(info->DataFormatBuffer, &size, sizeof size);
     request->ActualBytesTransferred = sizeof(ULONG);

@@ -216,6 +216,26 @@ TEST_F(CaptureControl, HighSpeedKeepsTheModelsCaptureLists) {
   EXPECT_EQ(TakeWrites(), (Writes{StartUsb, StartSensor}));
 }
 
+// A size given without a buffer to hold the answer is refused rather than written through.
+TEST_F(CaptureControl, DataIntersectionWithoutABufferIsRefused) {
+  ASSERT_EQ(Start(Lists()), STATUS_SUCCESS);
+  KS_DATARANGE_VIDEO range = *camera_->GetVideoStream()->GetCurrentFormat(0)->GetDataRange();
+  STREAM_DATA_INTERSECT_INFO info = {};
+  info.StreamNumber = 0;
+  info.DataRange = &range.DataRange;
+  HW_STREAM_REQUEST_BLOCK request = {};
+  request.CommandData.IntersectInfo = &info;
+  for (ULONG size : {ULONG{sizeof(ULONG)}, ULONG{sizeof(KS_DATAFORMAT_VIDEOINFOHEADER)}}) {
+    info.SizeOfDataFormatBuffer = size;
+    EXPECT_EQ(camera_->DataIntersection(&request), STATUS_INVALID_PARAMETER);
+  }
+  ULONG answer = 0;
+  info.DataFormatBuffer = &answer;
+  info.SizeOfDataFormatBuffer = sizeof answer;
+  EXPECT_EQ(camera_->DataIntersection(&request), STATUS_SUCCESS);
+  EXPECT_EQ(answer, sizeof(KS_DATAFORMAT_VIDEOINFOHEADER));
+}
+
 // Counts the signals of the poll; the camera's notifier for the length of a test.
 class SignalCounter : public IEventNotifier {
  public:
