@@ -298,7 +298,7 @@ TEST_P(DefaultModel, SummaryNamesTheModeTheDriverChose) {
 }
 
 // One line per frame: its time, rate, sequence and bytes; with --json the lines join the summary
-// as its "frames" so that the output stays one document.
+// as its "frames" so that the output stays one document. Files are named by sequence number.
 TEST_P(DefaultModel, FrameLinesNameEachFrame) {
   ToolRun text = Camlab("capture --frames 2 --frame-lines --format 320x240:YUY2 --output f.raw");
   ASSERT_EQ(text.exit, 0) << text.output;
@@ -309,6 +309,10 @@ TEST_P(DefaultModel, FrameLinesNameEachFrame) {
   EXPECT_EQ(json.output.front(), '{') << json.output;
   EXPECT_NE(json.output.find("\"sequence\": 1, \"bytes\": 153600}]}\n"), std::string::npos)
       << json.output;
+  // Files take the frame's sequence number: after two skipped frames the first file is number 2.
+  ToolRun skipped = Camlab("capture --skip 2 --frames 1 --format 320x240:YUY2 --output s/");
+  ASSERT_EQ(skipped.exit, 0) << skipped.output;
+  EXPECT_TRUE(fs::exists(folder_ / "s" / "frame-000002.raw"));
 }
 
 // The registry kept between runs does not outlive the model file it came from: a format taken out

@@ -103,8 +103,9 @@ capture options:
   --frames N                 frames to write (also --stream-count, -C)
   --skip N                   frames to drop first (also --stream-skip)
   --output PATTERN           where to write (also --stream-to, -o): '#' runs or %d become the
-                             frame number, a trailing '/' is a folder, .png writes PNG (24-bit
-                             RGB formats), anything else raw bytes (default: captures/)
+                             frame's sequence number (gaps show lost frames), a trailing '/' is
+                             a folder, .png writes PNG (24-bit RGB formats), anything else raw
+                             bytes (default: captures/)
   --realtime                 pace the camera in real time instead of virtual time
   --frame-lines              print one line per frame (time, frame rate, sequence, bytes)
   --no-progress              no progress line on a terminal

@@ -190,7 +190,8 @@ int RunCapture(const Options& options) {
     if (skipped < options.skip) {
       ++skipped;
     } else {
-      std::string path = pattern.PathFor(written);
+      // Files are named by the frame's sequence number, so that frames lost show as gaps.
+      std::string path = pattern.PathFor(static_cast<uint64_t>(frame.sequence));
       bool ok =
           pattern.format == FileFormat::Png && rgb
               ? WriteBottomUpBgrAsPng(path, frame.buffer, bitmap.biWidth, bitmap.biHeight, &error)
@@ -258,8 +259,9 @@ int RunCapture(const Options& options) {
         JsonEscape(session->model().name).c_str(), chosen, bitmap.biWidth, bitmap.biHeight,
         kind.c_str(), ModeJson(shown).c_str(), askedFps, static_cast<unsigned long long>(written),
         static_cast<long long>(dropped), fps, static_cast<unsigned long long>(bytes),
-        JsonEscape(pattern.PathFor(0)).c_str(), options.perFrameLines ? ", \"frames\": [" : "",
-        frameRecords.c_str(), options.perFrameLines ? "]" : "");
+        JsonEscape(pattern.PathFor(firstSequence > 0 ? firstSequence : 0)).c_str(),
+        options.perFrameLines ? ", \"frames\": [" : "", frameRecords.c_str(),
+        options.perFrameLines ? "]" : "");
   } else {
     printf("model %s (%s), format %zu: %d x %d %s\n", session->model().name.c_str(),
            session->model().variant.c_str(), chosen, bitmap.biWidth, bitmap.biHeight, kind.c_str());
