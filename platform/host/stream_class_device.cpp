@@ -222,6 +222,12 @@ NTSTATUS StreamClassDevice::DataIntersection(ULONG streamNumber, const std::vect
                                              ULONG bufferSize, std::vector<uint8_t>* format,
                                              ULONG* bytesTransferred) {
   if (range.size() < sizeof(KSDATARANGE)) return STATUS_BUFFER_TOO_SMALL;
+  // The class hands the driver only a range whose declared size the caller's buffer really holds.
+  ULONG declaredSize = 0;
+  memcpy(&declaredSize, range.data() + offsetof(KSDATARANGE, FormatSize), sizeof declaredSize);
+  if (declaredSize < sizeof(KSDATARANGE) || declaredSize > range.size()) {
+    return STATUS_INVALID_BUFFER_SIZE;
+  }
   std::vector<uint8_t> rangeCopy(range);
   std::vector<uint8_t> buffer(bufferSize);
   STREAM_DATA_INTERSECT_INFO info = {};

@@ -162,6 +162,14 @@ TEST_F(PinFormats, MalformedRangesAndFormatsAreRefused) {
     ULONG transferred = 0;
     EXPECT_EQ(device->DataIntersection(0, asked, 1024, &format, &transferred), STATUS_NO_MATCH);
   }
+  {
+    // A range that claims more bytes than the caller passed never reaches the driver.
+    std::vector<uint8_t> truncated(range.begin(), range.end() - 8);
+    std::vector<uint8_t> format;
+    ULONG transferred = 0;
+    EXPECT_EQ(device->DataIntersection(0, truncated, 1024, &format, &transferred),
+              STATUS_INVALID_BUFFER_SIZE);
+  }
   const std::vector<uint8_t> good = FormatFor(*device, 0, range);
   ASSERT_FALSE(good.empty());
   host::ClientPin* pin = nullptr;
