@@ -94,3 +94,5 @@ void FlipMirrorSse2(ULONG width, ULONG height, UCHAR* image, ULONG length, bool 
 // AVX2 kernel, compiled for AVX2 alone; run only after the processor was checked for it.
 void PackedToRgbRowAvx2(const UCHAR* source, UCHAR* destination, ULONG pixels,
                         WhiteBalanceAccumulator* accumulator);
+void DecodedRowToRgbAvx2(const UCHAR* luma, const UCHAR* cb, const UCHAR* cr, UCHAR* destination,
+                         ULONG width, const DecodedColorTables& tables);

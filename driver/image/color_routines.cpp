@@ -44,8 +44,8 @@ constexpr ColorRoutines kSse2Routines{
     ConvertYuv422Using<kSse2Yuv>, ConvertDecodedUsing<DecodedRowToRgbSse2, false>,
     ConvertDecodedUsing<DecodedRowToRgbSse2, true>, FlipMirrorSse2, "sse2"};
 constexpr ColorRoutines kAvx2Routines{
-    ConvertYuv422Using<kAvx2Yuv>, ConvertDecodedUsing<DecodedRowToRgbSse2, false>,
-    ConvertDecodedUsing<DecodedRowToRgbSse2, true>, FlipMirrorSse2, "avx2"};
+    ConvertYuv422Using<kAvx2Yuv>, ConvertDecodedUsing<DecodedRowToRgbAvx2, false>,
+    ConvertDecodedUsing<DecodedRowToRgbAvx2, true>, FlipMirrorSse2, "avx2"};
 
 // Leaf 1 ECX: the operating system saves the extended registers (XSAVE enabled), and AVX.
 constexpr ULONG kCpuidOsXsave = 1u << 27;

@@ -73,3 +73,124 @@ __attribute__((target("avx2"))) void PackedToRgbRowAvx2(const UCHAR* source, UCH
   }
   if (x < pixels) PackedToRgbRowSse2(source, destination, pixels - x, accumulator);
 }
+
+namespace {
+
+// The chrominance offsets of sixteen Cb, Cr sample pairs, equal to the plain routine's tables to
+// the bit: blue (116130 x + 32768) >> 16 is x + (25297 x + 16384) >> 15, which the rounding
+// multiply gives; red (91881 x + 32768) >> 16 is x + ((26345 x) >> 15 rounded half up by one
+// more halving); green keeps the exact 32-bit sum of both products.
+struct ChromaOffsets {
+  __m256i blue, green, red;
+};
+
+__attribute__((target("avx2"))) inline ChromaOffsets DecodedChromaOffsets(const UCHAR* cb,
+                                                                          const UCHAR* cr) {
+  const __m256i bias = _mm256_set1_epi16(128);
+  const __m256i blueDifference = _mm256_sub_epi16(
+      _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb))), bias);
+  const __m256i redDifference = _mm256_sub_epi16(
+      _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr))), bias);
+  ChromaOffsets offsets;
+  offsets.blue = _mm256_add_epi16(blueDifference,
+                                  _mm256_mulhrs_epi16(blueDifference, _mm256_set1_epi16(25297)));
+  const __m256i redHalfUnits =
+      _mm256_mulhi_epi16(_mm256_slli_epi16(redDifference, 1), _mm256_set1_epi16(26345));
+  offsets.red = _mm256_add_epi16(
+      redDifference, _mm256_srai_epi16(_mm256_add_epi16(redHalfUnits, _mm256_set1_epi16(1)), 1));
+  // -22554 b + 18734 r + 32768, shifted down by 16, less r: -46802 = 18734 - 65536.
+  const __m256i weights = _mm256_set1_epi32((18734 << 16) | (-22554 & 0xFFFF));
+  const __m256i rounding = _mm256_set1_epi32(32768);
+  const __m256i low = _mm256_srai_epi32(
+      _mm256_add_epi32(
+          _mm256_madd_epi16(_mm256_unpacklo_epi16(blueDifference, redDifference), weights),
+          rounding),
+      16);
+  const __m256i high = _mm256_srai_epi32(
+      _mm256_add_epi32(
+          _mm256_madd_epi16(_mm256_unpackhi_epi16(blueDifference, redDifference), weights),
+          rounding),
+      16);
+  offsets.green = _mm256_sub_epi16(_mm256_packs_epi32(low, high), redDifference);
+  return offsets;
+}
+
+// Clamped y + offset for 32 pixels as bytes: lane 0 pixels 0-15, lane 1 pixels 16-31. lumaLow and
+// lumaHigh hold pixels 0-7 | 16-23 and 8-15 | 24-31, as the in-lane unpacks leave them.
+__attribute__((target("avx2"))) inline __m256i AddOffsets(__m256i lumaLow, __m256i lumaHigh,
+                                                          __m256i offsets) {
+  return _mm256_packus_epi16(_mm256_add_epi16(lumaLow, _mm256_unpacklo_epi16(offsets, offsets)),
+                             _mm256_add_epi16(lumaHigh, _mm256_unpackhi_epi16(offsets, offsets)));
+}
+
+// One 16-byte piece of B G R bytes per lane, each byte taken from the component whose mask names
+// it.
+__attribute__((target("avx2"))) inline __m256i InterleavePiece(__m256i blue, __m256i green,
+                                                               __m256i red, __m256i blueMask,
+                                                               __m256i greenMask, __m256i redMask) {
+  return _mm256_or_si256(
+      _mm256_or_si256(_mm256_shuffle_epi8(blue, blueMask), _mm256_shuffle_epi8(green, greenMask)),
+      _mm256_shuffle_epi8(red, redMask));
+}
+
+}  // namespace
+
+// Thirty-two pixels per step: each 128-bit lane carries sixteen, interleaved to 48 bytes of B G R
+// by byte shuffles, and the three results are regrouped so that the step stores exactly 96 bytes.
+__attribute__((target("avx2"))) void DecodedRowToRgbAvx2(const UCHAR* luma, const UCHAR* cb,
+                                                         const UCHAR* cr, UCHAR* destination,
+                                                         ULONG width,
+                                                         const DecodedColorTables& tables) {
+  // Output byte j of each 16-byte piece k takes component j % 3 of pixel (16 k + j) / 3; -1 is a
+  // byte another component fills.
+  const __m256i blueToPiece0 =
+      _mm256_setr_epi8(0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1, -1, 5, 0, -1, -1, 1, -1,
+                       -1, 2, -1, -1, 3, -1, -1, 4, -1, -1, 5);
+  const __m256i greenToPiece0 =
+      _mm256_setr_epi8(-1, 0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1, -1, -1, 0, -1, -1, 1,
+                       -1, -1, 2, -1, -1, 3, -1, -1, 4, -1, -1);
+  const __m256i redToPiece0 =
+      _mm256_setr_epi8(-1, -1, 0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1, -1, -1, 0, -1, -1,
+                       1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1);
+  const __m256i blueToPiece1 =
+      _mm256_setr_epi8(-1, -1, 6, -1, -1, 7, -1, -1, 8, -1, -1, 9, -1, -1, 10, -1, -1, -1, 6, -1,
+                       -1, 7, -1, -1, 8, -1, -1, 9, -1, -1, 10, -1);
+  const __m256i greenToPiece1 =
+      _mm256_setr_epi8(5, -1, -1, 6, -1, -1, 7, -1, -1, 8, -1, -1, 9, -1, -1, 10, 5, -1, -1, 6, -1,
+                       -1, 7, -1, -1, 8, -1, -1, 9, -1, -1, 10);
+  const __m256i redToPiece1 =
+      _mm256_setr_epi8(-1, 5, -1, -1, 6, -1, -1, 7, -1, -1, 8, -1, -1, 9, -1, -1, -1, 5, -1, -1, 6,
+                       -1, -1, 7, -1, -1, 8, -1, -1, 9, -1, -1);
+  const __m256i blueToPiece2 =
+      _mm256_setr_epi8(-1, 11, -1, -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15, -1, -1, -1, 11, -1,
+                       -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15, -1, -1);
+  const __m256i greenToPiece2 =
+      _mm256_setr_epi8(-1, -1, 11, -1, -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15, -1, -1, -1, 11,
+                       -1, -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15, -1);
+  const __m256i redToPiece2 =
+      _mm256_setr_epi8(10, -1, -1, 11, -1, -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15, 10, -1, -1,
+                       11, -1, -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15);
+  const __m256i zero = _mm256_setzero_si256();
+  ULONG x = 0;
+  for (; x + 32 <= width; x += 32, destination += 96) {
+    const ChromaOffsets offsets = DecodedChromaOffsets(cb + x / 2, cr + x / 2);
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(luma + x));
+    const __m256i lumaLow = _mm256_unpacklo_epi8(y, zero);
+    const __m256i lumaHigh = _mm256_unpackhi_epi8(y, zero);
+    const __m256i blue = AddOffsets(lumaLow, lumaHigh, offsets.blue);
+    const __m256i green = AddOffsets(lumaLow, lumaHigh, offsets.green);
+    const __m256i red = AddOffsets(lumaLow, lumaHigh, offsets.red);
+    const __m256i piece0 =
+        InterleavePiece(blue, green, red, blueToPiece0, greenToPiece0, redToPiece0);
+    const __m256i piece1 =
+        InterleavePiece(blue, green, red, blueToPiece1, greenToPiece1, redToPiece1);
+    const __m256i piece2 =
+        InterleavePiece(blue, green, red, blueToPiece2, greenToPiece2, redToPiece2);
+    __m256i* out = reinterpret_cast<__m256i*>(destination);
+    _mm256_storeu_si256(out, _mm256_permute2x128_si256(piece0, piece1, 0x20));
+    _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(piece2, piece0, 0x30));
+    _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(piece1, piece2, 0x31));
+  }
+  if (x < width)
+    DecodedRowToRgbSse2(luma + x, cb + x / 2, cr + x / 2, destination, width - x, tables);
+}

@@ -245,7 +245,6 @@ void DecodedRowToRgbSse2(const UCHAR* luma, const UCHAR* cb, const UCHAR* cr, UC
   const __m128i zero = _mm_setzero_si128();
   const __m128i bias = _mm_set1_epi16(128);
   const __m128i ones = _mm_set1_epi16(1);
-  const __m128i twos = _mm_set1_epi16(2);
   ULONG x = 0;
   for (; x + 16 <= width; x += 16, destination += 48) {
     const __m128i blueDifference = _mm_sub_epi16(
@@ -254,10 +253,17 @@ void DecodedRowToRgbSse2(const UCHAR* luma, const UCHAR* cb, const UCHAR* cr, UC
     const __m128i redDifference = _mm_sub_epi16(
         _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x / 2)), zero),
         bias);
-    const __m128i blueOffset =
-        _mm_add_epi16(blueDifference, WeightedSum(blueDifference, ones, 25297, 16384, 0, 15));
-    const __m128i redOffset =
-        _mm_add_epi16(redDifference, WeightedSum(redDifference, twos, 26345, 16384, 0, 16));
+    // (25297 x + 16384) >> 15 and (26345 x + 32768) >> 16 as a high-half product of x scaled up,
+    // rounded half up by one more halving.
+    const auto roundedHalf = [ones](__m128i product) {
+      return _mm_srai_epi16(_mm_add_epi16(product, ones), 1);
+    };
+    const __m128i blueOffset = _mm_add_epi16(
+        blueDifference,
+        roundedHalf(_mm_mulhi_epi16(_mm_slli_epi16(blueDifference, 2), _mm_set1_epi16(25297))));
+    const __m128i redOffset = _mm_add_epi16(
+        redDifference,
+        roundedHalf(_mm_mulhi_epi16(_mm_slli_epi16(redDifference, 1), _mm_set1_epi16(26345))));
     const __m128i greenOffset = _mm_sub_epi16(
         WeightedSum(blueDifference, redDifference, -22554, 18734, 32768, 16), redDifference);
     const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + x));
