@@ -92,11 +92,12 @@ std::vector<Knob> BuildKnobs() {
          config.highSpeed = text == "high";
          return true;
        }},
-      NumberKnob("bandwidth", 0, 65535,
-                 "isochronous bytes per bus frame the bus can give (0: 1536 high, 1023 full speed)",
-                 &C::bandwidthBudget),
+      NumberKnob(
+          "bandwidth", 0, 65535,
+          "isochronous bytes per service interval the bus can give (0: 3072 high, 1023 full speed)",
+          &C::bandwidthBudget),
       {"alt_sizes", "eight sizes a,b,...",
-       "isochronous packet size of alternate settings 0 to 7 (bytes per bus frame)",
+       "isochronous packet size of alternate settings 0 to 7 (bytes per service interval)",
        [](C& config, const std::string& text) {
          std::array<uint16_t, 8> sizes{};
          std::istringstream in(text);

@@ -41,10 +41,10 @@ struct EmulatorConfig {
   uint16_t productId = 0x0001;
   uint16_t deviceRelease = 0x0100;
   bool highSpeed = true;
-  // Bytes per 1 ms bus frame the bus can give the isochronous pipes; 0 = the speed's default
-  // (1536 at high speed, 1023 at full speed).
+  // Bytes per service interval the bus can give the isochronous pipes; 0 = the speed's default
+  // (3072 a microframe at high speed: 3 transactions of 1024; 1023 a bus frame at full speed).
   uint32_t bandwidthBudget = 0;
-  // Isochronous data packet size of each alternate setting (bytes per bus frame).
+  // Isochronous data packet size of each alternate setting (bytes per service interval).
   std::array<uint16_t, 8> altPacketSizes{0, 512, 512, 1024, 1024, 1536, 1536, 1536};
   uint16_t packetUnit = 512;  // the header packet size: data packets are 1, 2 or 3 units
   uint8_t pipeCount = 2;      // 1 data; 2 data + interrupt; 3 data + interrupt + sync
@@ -68,8 +68,11 @@ struct EmulatorConfig {
   FaultSettings faults;
 
   uint32_t EffectiveBandwidth() const {
-    return bandwidthBudget != 0 ? bandwidthBudget : (highSpeed ? 1536u : 1023u);
+    return bandwidthBudget != 0 ? bandwidthBudget : (highSpeed ? 3072u : 1023u);
   }
+  // Microseconds between the isochronous pipe's packets: a microframe at high speed, a bus frame
+  // at full speed.
+  uint32_t ServiceIntervalUs() const { return highSpeed ? 125u : 1000u; }
 };
 
 // Applies one "KEY=VALUE" knob. Returns an empty string on success, otherwise a message that says

@@ -228,7 +228,12 @@ uint8_t EmulatedCamera::CurrentAlternateSetting() const {
   return alternateSetting_;
 }
 
-host::UsbResult EmulatedCamera::ReadIsochronousPacket(uint64_t frameNumber, uint8_t* buffer,
+host::UsbSpeed EmulatedCamera::Speed() const {
+  std::lock_guard lock(mutex_);
+  return config_.highSpeed ? host::UsbSpeed::High : host::UsbSpeed::Full;
+}
+
+host::UsbResult EmulatedCamera::ReadIsochronousPacket(uint64_t intervalNumber, uint8_t* buffer,
                                                       uint32_t capacity, uint32_t* length) {
   std::lock_guard lock(mutex_);
   if (length) *length = 0;
@@ -240,7 +245,7 @@ host::UsbResult EmulatedCamera::ReadIsochronousPacket(uint64_t frameNumber, uint
   }
   if (length == nullptr || (buffer == nullptr && capacity != 0)) return host::UsbResult::Stall;
   ++statistics_.packets;
-  *length = video_.NextPacket(frameNumber, bridge_, faults_, statistics_, buffer, capacity);
+  *length = video_.NextPacket(intervalNumber, bridge_, faults_, statistics_, buffer, capacity);
   if (*length == 0) ++statistics_.emptyPackets;
   return host::UsbResult::Ok;
 }

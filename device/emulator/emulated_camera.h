@@ -42,7 +42,8 @@ class EmulatedCamera : public host::UsbDevice {
                                   uint32_t* length) override;
   host::UsbResult SelectAlternateSetting(uint8_t alternateSetting) override;
   uint8_t CurrentAlternateSetting() const override;
-  host::UsbResult ReadIsochronousPacket(uint64_t frameNumber, uint8_t* buffer, uint32_t capacity,
+  host::UsbSpeed Speed() const override;
+  host::UsbResult ReadIsochronousPacket(uint64_t intervalNumber, uint8_t* buffer, uint32_t capacity,
                                         uint32_t* length) override;
   host::UsbResult ReadInterruptPacket(uint8_t* buffer, uint32_t capacity,
                                       uint32_t* length) override;

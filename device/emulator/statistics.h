@@ -13,7 +13,7 @@ struct DeviceStatistics {
   uint64_t requestsInjected = 0;  // stalled by fault injection
   uint64_t altSettingsRefused = 0;
   // Isochronous pipe.
-  uint64_t packets = 0;      // bus frames served, empty ones included
+  uint64_t packets = 0;      // service intervals served, empty ones included
   uint64_t dataPackets = 0;  // packets that carried frame data (end packets included)
   uint64_t emptyPackets = 0;
   uint64_t packetsDropped = 0;  // data packets lost on purpose

@@ -93,6 +93,9 @@ std::string VideoSource::Configure(const EmulatorConfig& config) {
   pattern_.SetMovingMarker(config.movingMarker);
   lightPercent_ = config.lightPercent;
   packetizer_.SetPacketUnit(config.packetUnit);
+  // A change of bus speed changes the clock frame times are kept on: the schedule starts afresh.
+  if (config.ServiceIntervalUs() != intervalUs_) scheduled_ = false;
+  intervalUs_ = config.ServiceIntervalUs();
   return {};
 }
 
@@ -143,14 +146,14 @@ bool VideoSource::StartFrame(Bridge& bridge, FaultInjector& faults, DeviceStatis
   return true;
 }
 
-uint32_t VideoSource::NextPacket(uint64_t busFrame, Bridge& bridge, FaultInjector& faults,
+uint32_t VideoSource::NextPacket(uint64_t interval, Bridge& bridge, FaultInjector& faults,
                                  DeviceStatistics& statistics, uint8_t* buffer, uint32_t capacity) {
   if (!Streaming(bridge) || packetSize_ < packetizer_.packetUnit() ||
       capacity < packetizer_.packetUnit()) {
     StopStream(statistics);
     return 0;
   }
-  uint64_t nowUs = busFrame * 1000;
+  uint64_t nowUs = interval * intervalUs_;
   if (!packetizer_.busy()) {
     if (!scheduled_) {
       nextFrameDueUs_ = nowUs;
@@ -169,17 +172,17 @@ uint32_t VideoSource::NextPacket(uint64_t busFrame, Bridge& bridge, FaultInjecto
       ++statistics.framesUnencodable;
       ++statistics.framesDropped;
       ++statistics.dataPackets;
-      return packetizer_.AbandonFrame(buffer, capacity, busFrame);
+      return packetizer_.AbandonFrame(buffer, capacity, interval);
     }
   }
   if (abandonAfterPackets_ >= 0 && packetsInFrame_ >= abandonAfterPackets_) {
     abandonAfterPackets_ = -1;
     ++statistics.framesDropped;
     ++statistics.dataPackets;
-    return packetizer_.AbandonFrame(buffer, capacity, busFrame);
+    return packetizer_.AbandonFrame(buffer, capacity, interval);
   }
   bool ended = false;
-  uint32_t length = packetizer_.NextPacket(buffer, capacity, packetSize_, busFrame, &ended);
+  uint32_t length = packetizer_.NextPacket(buffer, capacity, packetSize_, interval, &ended);
   if (length == 0) return 0;
   ++packetsInFrame_;
   ++statistics.dataPackets;

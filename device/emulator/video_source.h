@@ -1,8 +1,9 @@
-// The camera's video path, one bus frame at a time: at every frame time of the programmed rate it
-// takes a picture from the test pattern, lets the sensor's registers change it, encodes it in the
-// output format the bridge registers choose and hands it to the packetizer, which cuts it into the
-// isochronous packets of the current alternate setting. The packet-level faults (dropped, short
-// and abandoning packets, damaged compressed data) are committed here, where they happen.
+// The camera's video path, one isochronous service interval at a time: at every frame time of the
+// programmed rate it takes a picture from the test pattern, lets the sensor's registers change it,
+// encodes it in the output format the bridge registers choose and hands it to the packetizer, which
+// cuts it into the isochronous packets of the current alternate setting. The packet-level faults
+// (dropped, short and abandoning packets, damaged compressed data) are committed here, where they
+// happen.
 #pragma once
 
 #include <cstdint>
@@ -35,8 +36,9 @@ class VideoSource {
   std::string Configure(const EmulatorConfig& config);
   // A new alternate setting cuts off the frame in flight.
   void OnAlternateSetting(uint16_t packetSize, DeviceStatistics& statistics);
-  // Fills the packet of bus frame `busFrame`; returns its length (0: an empty packet).
-  uint32_t NextPacket(uint64_t busFrame, Bridge& bridge, FaultInjector& faults,
+  // Fills the packet of service interval `interval` (a microframe at high speed, a bus frame at
+  // full speed); returns its length (0: an empty packet).
+  uint32_t NextPacket(uint64_t interval, Bridge& bridge, FaultInjector& faults,
                       DeviceStatistics& statistics, uint8_t* buffer, uint32_t capacity);
 
  private:
@@ -49,8 +51,9 @@ class VideoSource {
   campattern::RgbImage sensorImage_;
   uint32_t lightPercent_ = 100;
   uint16_t packetSize_ = 0;
+  uint32_t intervalUs_ = 1000;   // length of one service interval
   bool scheduled_ = false;       // nextFrameDueUs_ holds the next frame time
-  uint64_t nextFrameDueUs_ = 0;  // on the bus clock: bus frame number x 1000
+  uint64_t nextFrameDueUs_ = 0;  // on the bus clock: service interval number x intervalUs_
   uint32_t frameCounter_ = 0;
   uint32_t packetsInFrame_ = 0;
   int64_t abandonAfterPackets_ = -1;  // an injected frame drop after this many packets

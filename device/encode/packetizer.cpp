@@ -13,7 +13,7 @@ void Packetizer::BeginFrame(std::vector<uint8_t> data, uint32_t frameCounter) {
   busy_ = true;
 }
 
-void Packetizer::WriteHeader(uint8_t* buffer, uint8_t flags, uint64_t busFrame) const {
+void Packetizer::WriteHeader(uint8_t* buffer, uint8_t flags, uint64_t interval) const {
   if (frameCounter_ & 1) flags |= header_flags::kFrameToggle;
   buffer[0] = kPacketHeaderSize;
   buffer[1] = flags;
@@ -21,12 +21,12 @@ void Packetizer::WriteHeader(uint8_t* buffer, uint8_t flags, uint64_t busFrame) 
   buffer[3] = static_cast<uint8_t>(packetNumber_ >> 8);
   for (int i = 0; i < 4; ++i) {
     buffer[4 + i] = static_cast<uint8_t>(frameCounter_ >> (8 * i));
-    buffer[8 + i] = static_cast<uint8_t>(busFrame >> (8 * i));
+    buffer[8 + i] = static_cast<uint8_t>(interval >> (8 * i));
   }
 }
 
 uint32_t Packetizer::NextPacket(uint8_t* buffer, uint32_t capacity, uint32_t maxPacket,
-                                uint64_t busFrame, bool* ended) {
+                                uint64_t interval, bool* ended) {
   *ended = false;
   if (!busy_ || unit_ <= kPacketHeaderSize) return 0;
   uint32_t multiple = std::min<uint32_t>(3, std::min(capacity, maxPacket) / unit_);
@@ -46,7 +46,7 @@ uint32_t Packetizer::NextPacket(uint8_t* buffer, uint32_t capacity, uint32_t max
     flags |= header_flags::kLast;
     payload = remaining;
   }
-  WriteHeader(buffer, flags, busFrame);
+  WriteHeader(buffer, flags, interval);
   if (payload != 0) std::memcpy(buffer + kPacketHeaderSize, data_.data() + sent_, payload);
   sent_ += payload;
   ++packetNumber_;
@@ -58,9 +58,9 @@ uint32_t Packetizer::NextPacket(uint8_t* buffer, uint32_t capacity, uint32_t max
   return length;
 }
 
-uint32_t Packetizer::AbandonFrame(uint8_t* buffer, uint32_t capacity, uint64_t busFrame) {
+uint32_t Packetizer::AbandonFrame(uint8_t* buffer, uint32_t capacity, uint64_t interval) {
   if (capacity < kPacketHeaderSize) return 0;
-  WriteHeader(buffer, header_flags::kLast | header_flags::kAbandoned, busFrame);
+  WriteHeader(buffer, header_flags::kLast | header_flags::kAbandoned, interval);
   busy_ = false;
   return kPacketHeaderSize;
 }

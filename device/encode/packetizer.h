@@ -1,7 +1,7 @@
 // Cuts encoded frames into the isochronous packets the drivers' image processor expects. Every
 // packet starts with a 12-byte header; a data packet is 1, 2 or 3 times the header packet size
 // long; the packet that ends a frame has any other length; a packet of just the header abandons
-// the frame. Idle bus frames carry empty packets (the caller's business).
+// the frame. Idle service intervals carry empty packets (the caller's business).
 //
 // The tail of a frame is sent so that its end is never mistaken: when the remaining bytes would
 // make an end packet whose length is a multiple of the packet unit, they go as one more data
@@ -11,7 +11,8 @@
 //
 // Header (12 bytes): 0 header length (12); 1 flags (bit 0 first packet of a frame, bit 1 last
 // packet, bit 2 frame counter bit 0, bit 6 frame abandoned); 2-3 packet number in the frame
-// (little-endian); 4-7 frame counter; 8-11 bus frame number, low 32 bits.
+// (little-endian); 4-7 frame counter; 8-11 service interval number (the microframe number at
+// high speed, the bus frame number at full speed), low 32 bits.
 #pragma once
 
 #include <cstddef>
@@ -44,14 +45,14 @@ class Packetizer {
   // Writes the next packet of the frame in flight, at most `maxPacket` bytes and the capacity,
   // into `buffer`; returns its length (0 when nothing can be sent: no frame, or a packet size too
   // small for one unit). *ended tells whether this packet ended the frame.
-  uint32_t NextPacket(uint8_t* buffer, uint32_t capacity, uint32_t maxPacket, uint64_t busFrame,
+  uint32_t NextPacket(uint8_t* buffer, uint32_t capacity, uint32_t maxPacket, uint64_t interval,
                       bool* ended);
   // Writes the 12-byte packet that abandons the frame in flight (or a frame about to start) and
   // ends it; returns 12, or 0 when the buffer is too small.
-  uint32_t AbandonFrame(uint8_t* buffer, uint32_t capacity, uint64_t busFrame);
+  uint32_t AbandonFrame(uint8_t* buffer, uint32_t capacity, uint64_t interval);
 
  private:
-  void WriteHeader(uint8_t* buffer, uint8_t flags, uint64_t busFrame) const;
+  void WriteHeader(uint8_t* buffer, uint8_t flags, uint64_t interval) const;
 
   uint32_t unit_;
   std::vector<uint8_t> data_;

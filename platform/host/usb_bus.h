@@ -24,12 +24,21 @@ struct UsbSetupPacket {
   uint16_t length;
 };
 
+// The speed the device runs at decides how often its isochronous endpoints are served: at high
+// speed in every 125 us microframe (8 per 1 ms bus frame, up to 3 transactions of 1024 bytes
+// each), at full speed once per bus frame (at most 1023 bytes).
+enum class UsbSpeed : uint8_t { Full, High };
+
+constexpr uint32_t IsochronousPacketsPerBusFrame(UsbSpeed speed) {
+  return speed == UsbSpeed::High ? 8u : 1u;
+}
+
 enum class UsbPipeType : uint8_t { Control = 0, Isochronous = 1, Bulk = 2, Interrupt = 3 };
 
 struct UsbPipeInfo {
   uint8_t endpointAddress;  // bit 7 set for IN
   UsbPipeType type;
-  uint16_t maxPacketSize;   // for isochronous pipes: bytes per 1 ms bus frame
+  uint16_t maxPacketSize;  // for isochronous pipes: bytes per service interval (all transactions)
   uint8_t interval;
 };
 
@@ -46,15 +55,20 @@ class UsbDevice {
 
   // A transfer on the default control pipe. For device-to-host requests the device writes at most
   // *length bytes into data and stores the count; for host-to-device it reads *length bytes.
-  virtual UsbResult ControlTransfer(const UsbSetupPacket& setup, uint8_t* data, uint32_t* length) = 0;
+  virtual UsbResult ControlTransfer(const UsbSetupPacket& setup, uint8_t* data,
+                                    uint32_t* length) = 0;
   virtual UsbResult SelectAlternateSetting(uint8_t alternateSetting) = 0;
   virtual uint8_t CurrentAlternateSetting() const = 0;
 
-  // One bus frame (1 ms) of the isochronous data pipe: the packet the device sends in that frame,
-  // at most the current setting's packet size; *length 0 is an empty packet. `frameNumber` is the
-  // bus frame counter, so that the device paces its video by it.
-  virtual UsbResult ReadIsochronousPacket(uint64_t frameNumber, uint8_t* buffer, uint32_t capacity,
-                                          uint32_t* length) = 0;
+  // The speed the device was enumerated at; the bus serves its isochronous pipes accordingly.
+  virtual UsbSpeed Speed() const { return UsbSpeed::Full; }
+
+  // One service interval of the isochronous data pipe: the packet the device sends in it, at most
+  // the current setting's packet size; *length 0 is an empty packet. `intervalNumber` counts
+  // service intervals, so that the device paces its video by it: the microframe number (bus frame
+  // x 8 + microframe) at high speed, the bus frame number at full speed.
+  virtual UsbResult ReadIsochronousPacket(uint64_t intervalNumber, uint8_t* buffer,
+                                          uint32_t capacity, uint32_t* length) = 0;
   // The interrupt pipe: Ok with data when the device has an event pending, Ok with *length 0
   // when it has none.
   virtual UsbResult ReadInterruptPacket(uint8_t* buffer, uint32_t capacity, uint32_t* length) = 0;

@@ -563,17 +563,15 @@ void EndFrame(FrameworkDevice* device, PVOID context, FrameworkStream& stream,
   CompleteRead(read, STATUS_SUCCESS);
 }
 
-// One 1 ms bus frame of the running stream: one packet through the packet callback at
-// DISPATCH_LEVEL, its valid bytes into the raw frame, and the frame's end when the callback says
-// that this packet starts the next one.
-bool RunBusFrame(FrameworkDevice* device, PVOID context, FrameworkStream& stream,
-                 IsochronousRun* run) {
+// One isochronous packet of the running stream: through the packet callback at DISPATCH_LEVEL,
+// its valid bytes into the raw frame, and the frame's end when the callback says that this packet
+// starts the next one.
+bool RunPacket(FrameworkDevice* device, PVOID context, FrameworkStream& stream,
+               uint64_t intervalNumber, IsochronousRun* run) {
   IsochronousState& iso = stream.iso;
   uint32_t length = 0;
-  UsbResult result =
-      device->usb->ReadIsochronousPacket(device->busFrameNumber++, iso.packet.data(),
-                                         static_cast<uint32_t>(iso.packet.size()), &length);
-  ++iso.busFramesRun;
+  UsbResult result = device->usb->ReadIsochronousPacket(
+      intervalNumber, iso.packet.data(), static_cast<uint32_t>(iso.packet.size()), &length);
   if (result != UsbResult::Ok) {
     run->status = iso.failure = FromUsb(result);
     CancelReads(stream, iso.failure);
@@ -610,6 +608,19 @@ bool RunBusFrame(FrameworkDevice* device, PVOID context, FrameworkStream& stream
     const ULONG take = valid < room ? valid : room;
     memcpy(iso.raw.data() + iso.rawUsed, iso.packet.data() + validOffset, take);
     iso.rawUsed += take;
+  }
+  return true;
+}
+
+// One 1 ms bus frame of the running stream: the pipe is served once at full speed and in each of
+// the eight microframes at high speed, the packets back to back.
+bool RunBusFrame(FrameworkDevice* device, PVOID context, FrameworkStream& stream,
+                 IsochronousRun* run) {
+  const uint32_t packets = IsochronousPacketsPerBusFrame(device->usb->Speed());
+  const uint64_t busFrame = device->busFrameNumber++;
+  ++stream.iso.busFramesRun;
+  for (uint32_t packet = 0; packet < packets; ++packet) {
+    if (!RunPacket(device, context, stream, busFrame * packets + packet, run)) return false;
   }
   return true;
 }

@@ -113,8 +113,13 @@ class FrameCollector {
   bool inFrame_ = false;
 };
 
-// Reads bus frames from `firstBusFrame` on until `frames` frames are complete or `limit` bus frames
-// have passed; returns the bus frame after the last one read.
+// Service intervals of the isochronous pipe in 1 ms: the cameras run at high speed unless a test
+// says otherwise, and are then served every 125 us microframe.
+constexpr uint64_t kMicroframesPerMs = 8;
+
+// Reads service intervals (microframes at high speed, bus frames at full speed) from
+// `firstBusFrame` on until `frames` frames are complete or `limit` intervals have passed; returns
+// the interval after the last one read.
 inline uint64_t Stream(EmulatedCamera& camera, FrameCollector& collector, size_t frames,
                        uint64_t firstBusFrame = 0, uint64_t limit = 100000,
                        std::vector<uint32_t>* lengths = nullptr) {

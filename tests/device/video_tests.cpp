@@ -216,32 +216,66 @@ INSTANTIATE_TEST_SUITE_P(Formats, ColourBars,
 
 // ---- Pacing ----------------------------------------------------------------------------------
 
+// The bus serves the data pipe in every microframe at high speed and once a bus frame at full
+// speed; frames start at the programmed rate on that clock. A 640 x 480 packed-YUV frame
+// (614,400 bytes) needs 3 x 1024-byte packets in the microframes to keep up with 30 fps.
 TEST(Pacing, FramesFollowTheProgrammedRateOnTheBusClock) {
   struct Case {
+    const char* speed;
+    std::vector<std::string> knobs;
+    uint8_t format;  // output format register
+    uint32_t width, height;
     uint8_t rate;
     uint8_t clock;          // sensor clock register: the divider is this + 1
-    size_t expectedFrames;  // in one second of bus frames
-  } cases[] = {{30, 0, 30}, {15, 0, 15}, {30, 1, 15}, {5, 0, 5}};
+    uint8_t setting;        // alternate setting
+    uint32_t unit;          // packet unit
+    size_t expectedFrames;  // in one second of the bus
+  } cases[] = {
+      {"high", {}, 4, 64, 48, 30, 0, 7, 512, 30},
+      {"high", {}, 4, 64, 48, 15, 0, 7, 512, 15},
+      {"high", {}, 4, 64, 48, 30, 1, 7, 512, 15},
+      {"high", {}, 4, 64, 48, 5, 0, 7, 512, 5},
+      {"full", {}, 4, 64, 48, 30, 0, 2, 512, 30},
+      {"high",
+       {"packet_unit=1024", "alt_sizes=0,1024,1024,2048,2048,3072,3072,3072"},
+       0,
+       640,
+       480,
+       30,
+       0,
+       7,
+       1024,
+       30},
+  };
   for (const Case& c : cases) {
-    SCOPED_TRACE("rate " + std::to_string(c.rate) + " clock " + std::to_string(c.clock));
-    auto camera = MakeCamera({});
+    SCOPED_TRACE(std::string(c.speed) + " speed, " + std::to_string(c.width) + " x " +
+                 std::to_string(c.height) + ", rate " + std::to_string(c.rate) + " clock " +
+                 std::to_string(c.clock));
+    std::vector<std::string> knobs = c.knobs;
+    knobs.push_back(std::string("speed=") + c.speed);
+    auto camera = MakeCamera(knobs);
+    const bool high = camera->Speed() == host::UsbSpeed::High;
+    EXPECT_EQ(high, std::string(c.speed) == "high");
+    const uint64_t intervalsPerSecond = 1000 * host::IsochronousPacketsPerBusFrame(camera->Speed());
+    EXPECT_EQ(intervalsPerSecond, high ? 8000u : 1000u);
     Host host(*camera);
-    Program(host, 4, 0, 64, 48);  // small grey frames: three packets each
+    Program(host, c.format, 0, c.width, c.height);
     host.Write(0x18, {c.rate});
     host.WriteSensor(0x42, 0x11, c.clock);
-    camera->SelectAlternateSetting(7);
-    FrameCollector collector;
-    Stream(*camera, collector, 1000, 0, 1000);
+    ASSERT_EQ(camera->SelectAlternateSetting(c.setting), host::UsbResult::Ok);
+    FrameCollector collector(c.unit);
+    Stream(*camera, collector, 1000, 0, intervalsPerSecond);
     EXPECT_EQ(collector.frames().size(), c.expectedFrames);
     EXPECT_EQ(camera->Statistics().framesSkipped, 0u);
+    for (const auto& frame : collector.frames()) EXPECT_GE(frame.size(), c.width * c.height);
   }
 }
 
 TEST(Pacing, FramesLargerThanTheBusAllowsSkipFrameTimes) {
   auto camera = MakeCamera({});
   Host host(*camera);
-  Program(host, 0, 0, 640, 480);  // 614,400 bytes: about 400 bus frames at 1536 bytes
-  camera->SelectAlternateSetting(7);
+  Program(host, 0, 0, 640, 480);  // 614,400 bytes: about 1230 microframes (154 ms) at 512 bytes
+  camera->SelectAlternateSetting(2);
   FrameCollector collector;
   Stream(*camera, collector, 2);
   ASSERT_EQ(collector.frames().size(), 2u);
@@ -361,7 +395,7 @@ TEST(VideoFaults, EachFaultHitsItsPacketAndIsCounted) {
     Program(host, 0, 0, 64, 48);
     camera->SelectAlternateSetting(7);
     FrameCollector collector;
-    Stream(*camera, collector, 3, 0, 200);
+    Stream(*camera, collector, 3, 0, 200 * kMicroframesPerMs);
     c.check(camera->Statistics(), collector);
   }
 }
@@ -373,12 +407,12 @@ TEST(VideoFaults, UnencodableFramesAreDroppedWithA12BytePacket) {
   camera->SelectAlternateSetting(7);
   std::vector<uint32_t> lengths;
   FrameCollector collector;
-  Stream(*camera, collector, 1, 0, 100, &lengths);
+  Stream(*camera, collector, 1, 0, 100 * kMicroframesPerMs, &lengths);
   EXPECT_TRUE(collector.frames().empty());
   EXPECT_EQ(std::count(lengths.begin(), lengths.end(), 12u), 3);  // one per frame time
   EXPECT_EQ(camera->Statistics().framesUnencodable, 3u);
   host.Write(0x14, {0x00, 0x10});  // 4096 wide: more than the bridge makes
-  Stream(*camera, collector, 1, 100, 30);
+  Stream(*camera, collector, 1, 100 * kMicroframesPerMs, 30 * kMicroframesPerMs);
   EXPECT_EQ(camera->Statistics().framesUnencodable, 4u);
 }
 
