@@ -1,6 +1,7 @@
 // The register lists of power, bandwidth, capture and low power, in the order the camera runs
 // them, and the snapshot-button poll.
 #include <cstring>
+#include <ostream>
 
 #include "camera_fixture.h"
 #include "core/event_notifier_interface.h"
@@ -261,6 +262,8 @@ struct PollCase {
   int pollsHeld;
   std::string expected;  // signals after each poll while held, then "|" and at the release
 };
+// Test names show the case, not its bytes.
+void PrintTo(const PollCase& value, std::ostream* os) { *os << value.name; }
 
 class SnapButton : public CameraTest, public testing::WithParamInterface<PollCase> {};
 

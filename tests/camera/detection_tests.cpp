@@ -1,5 +1,7 @@
 // Which model the camera takes: version checks in enumeration order, what a rejected model records,
 // check parameters carried from one model key to the next, and what "AttachedCamera" says.
+#include <ostream>
+
 #include "camera_fixture.h"
 #include "core/camera_device.h"
 #include "support/camera_install.h"
@@ -28,6 +30,8 @@ struct DetectionCase {
   int firstRecord;
   int secondRecord;
 };
+// Test names show the case, not its bytes.
+void PrintTo(const DetectionCase& value, std::ostream* os) { *os << value.name; }
 
 class Detection : public CameraTest, public testing::WithParamInterface<DetectionCase> {};
 

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,8 @@ struct Mode {
   int width, height;
   int fps;  // 30 and 15: 4:2:2; 10 and 5: 4:2:0; 15 and 5 carry restart markers
 };
+// Test names show the case, not its bytes.
+void PrintTo(const Mode& value, std::ostream* os) { *os << value.name; }
 
 std::vector<uint8_t> ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ namespace decoder_test {
 
 enum class Path { Plain, Simd };
 inline const char* PathName(Path path) { return path == Path::Plain ? "Plain" : "Simd"; }
+inline void PrintTo(Path path, std::ostream* os) { *os << PathName(path); }
 
 // A decoder state with the built-in tables, for one path.
 class Decoder {

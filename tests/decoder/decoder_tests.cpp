@@ -2,6 +2,8 @@
 // and the decoder state's life in the pool.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "decoder_test_support.h"
 #include "host_control.h"
 
@@ -16,6 +18,11 @@ struct ReferenceCase {
   int quality;
   uint32_t restartInterval;
 };
+// Test names show the case, not its bytes.
+void PrintTo(const ReferenceCase& value, std::ostream* os) {
+  *os << value.width << "x" << value.height << " q" << value.quality << " restart "
+      << value.restartInterval;
+}
 
 std::string CaseName(const testing::TestParamInfo<ReferenceCase>& info) {
   const ReferenceCase& c = info.param;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 
 #include "camjpeg.h"
 #include "device_test_support.h"
@@ -43,6 +44,8 @@ struct JpegCase {
   uint8_t format;
   camjpeg::ChromaSampling sampling;
 };
+// Test names show the case, not its bytes.
+void PrintTo(const JpegCase& value, std::ostream* os) { *os << value.name; }
 
 class JpegBars : public testing::TestWithParam<JpegCase> {};
 

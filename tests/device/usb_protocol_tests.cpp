@@ -3,6 +3,7 @@
 // the knobs.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <thread>
 
 #include "device_test_support.h"
@@ -184,6 +185,8 @@ struct BusCase {
   int expectedBusyPolls;  // per phase
   bool answers;
 };
+// Test names show the case, not its bytes.
+void PrintTo(const BusCase& value, std::ostream* os) { *os << value.what; }
 
 class SerialBus : public testing::TestWithParam<BusCase> {};
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <ostream>
 
 #include "device_test_support.h"
 #include "frame_encoders.h"
@@ -145,6 +146,8 @@ struct FormatCase {
   int tolerance;
   bool greyOnly;
 };
+// Test names show the case, not its bytes.
+void PrintTo(const FormatCase& value, std::ostream* os) { *os << value.name; }
 
 class ColourBars : public testing::TestWithParam<FormatCase> {};
 

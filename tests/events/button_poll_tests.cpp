@@ -2,6 +2,7 @@
 // 250 ms timer whose work item reads the button, and the press, release and long press reach the
 // client as events. The poll's decisions themselves are the capture-control suite's; here they
 // come through the timer, the work item and the stream class.
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,8 @@ struct HoldCase {
   int64_t holdPolls;  // how long the emulated button stays down, in poll periods (plus a little)
   std::string expected;
 };
+// Test names show the case, not its bytes.
+void PrintTo(const HoldCase& value, std::ostream* os) { *os << value.name; }
 
 class ButtonHold : public ButtonPoll, public testing::WithParamInterface<HoldCase> {};
 

@@ -3,11 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ostream>
 #include <vector>
 
 #include "camjpeg.h"
 #include "image/decoder.h"
 #include "image/frame_paths.h"
+
+namespace camjpeg {
+// Test names show the sampling, not its bytes.
+static void PrintTo(ChromaSampling sampling, std::ostream* os) {
+  *os << (sampling == ChromaSampling::k422 ? "4:2:2" : "4:2:0");
+}
+}  // namespace camjpeg
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <vector>
 
 #include "image/frame_builder.h"
@@ -64,6 +65,8 @@ struct PacketCase {
   PacketOutcome expected;
   UCHAR inFrameAfter;
 };
+// Test names show the case, not its bytes.
+void PrintTo(const PacketCase& value, std::ostream* os) { *os << value.what; }
 
 class PacketTable : public FrameBuilderTest, public testing::WithParamInterface<PacketCase> {};
 

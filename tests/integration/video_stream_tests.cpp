@@ -3,6 +3,7 @@
 // start and stop, close, a power cycle, and the format kept from one run to the next.
 #include <algorithm>
 #include <filesystem>
+#include <ostream>
 
 #include "integration_fixture.h"
 #include "registry_control.h"
@@ -33,6 +34,8 @@ struct RateCase {
   uint8_t framesPerSecond;   // the mode's frame rate register
   uint64_t refused;          // alternate settings the bus refused on the way
 };
+// Test names show the case, not its bytes.
+void PrintTo(const RateCase& value, std::ostream* os) { *os << value.name; }
 
 class ModeChoice : public IntegrationTest, public testing::WithParamInterface<RateCase> {};
 
@@ -159,6 +162,8 @@ struct PersistenceCase {
   USHORT firstBitCount;
   uint8_t framesPerSecond;  // the current mode that the next power up writes
 };
+// Test names show the case, not its bytes.
+void PrintTo(const PersistenceCase& value, std::ostream* os) { *os << value.name; }
 
 class FormatPersistence : public IntegrationTest,
                           public testing::WithParamInterface<PersistenceCase> {};

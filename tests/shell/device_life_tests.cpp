@@ -2,6 +2,7 @@
 // surprise removal and teardown, with every request block completed exactly once (the fixture's
 // verifier capture) and nothing left in the pool (the test main).
 #include <algorithm>
+#include <ostream>
 
 #include "core/camera_device.h"
 #include "core/device_context.h"
@@ -122,6 +123,10 @@ struct PowerCase {
   int waitsAfterStart;
   int waitsAfterResume;
 };
+// Test names show the case, not its bytes.
+void PrintTo(const PowerCase& value, std::ostream* os) {
+  *os << static_cast<int>(value.pipes) << " pipes";
+}
 
 class PowerCycle : public ShellTest, public testing::WithParamInterface<PowerCase> {};
 
@@ -157,6 +162,8 @@ struct ControlCase {
   NTSTATUS status;
   ULONG_PTR information;
 };
+// Test names show the case, not its bytes.
+void PrintTo(const ControlCase& value, std::ostream* os) { *os << value.name; }
 
 class DeviceControlCodes : public ShellTest, public testing::WithParamInterface<ControlCase> {};
 

@@ -1,6 +1,7 @@
 // The edge cases of the shell and the device object that the whole-life tests do not reach, with
 // the device's own objects in view.
 #include <cstring>
+#include <ostream>
 
 #include "camera/camera.h"
 #include "core/camera_device.h"
@@ -124,6 +125,11 @@ struct FlagsCase {
   UCHAR supportEvent;
   ULONG flags;
 };
+// Test names show the case, not its bytes.
+void PrintTo(const FlagsCase& value, std::ostream* os) {
+  *os << "still pin " << int(value.supportStillPin) << ", still type " << value.stillSupportType
+      << ", events " << int(value.supportEvent);
+}
 
 class NewInterfaceFlags : public ShellTest, public testing::WithParamInterface<FlagsCase> {};
 
