@@ -44,10 +44,10 @@ constexpr NTSTATUS STATUS_INVALID_DEVICE_STATE = static_cast<NTSTATUS>(0xC000018
 
 // Runs the isochronous data pipe of the device's running stream for the given number of bus frames
 // (1 ms each: 8 packets at high speed, one per microframe, 1 at full speed) on the caller's thread,
-// without moving the clock: the packet callback at
-// DISPATCH_LEVEL for every packet, the new-frame callback as each frame starts, and for every
-// complete frame the raw-frame callback into the oldest pending read (a frame with no read pending
-// is counted and dropped). Nothing happens without a running stream.
+// without moving the clock: the packet callback at DISPATCH_LEVEL for every packet, the new-frame
+// callback as each frame starts, and for every complete frame the raw-frame callback into the
+// oldest pending read (a frame with no read pending is counted and dropped). Nothing happens
+// without a running stream.
 IsochronousRun RunIsochronous(DEVICE_OBJECT* classDevice, uint32_t busFrames);
 
 // Runs the bus of the read's stream until that read (SRB_READ_DATA, queued earlier) completes, for
