@@ -1,6 +1,6 @@
 // Basic types and status codes of the kernel platform, with the widths of the 32-bit x86 target
-// on every host: a ULONG is 32 bits, a WCHAR one UTF-16 unit, a LONGLONG 64 bits. Only pointer-sized
-// types change width on a 64-bit host.
+// on every host: a ULONG is 32 bits, a WCHAR one UTF-16 unit, a LONGLONG 64 bits. Only
+// pointer-sized types change width on a 64-bit host.
 #pragma once
 
 #include <cstddef>
