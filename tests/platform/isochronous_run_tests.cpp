@@ -12,101 +12,14 @@
 #include "client_device.h"
 #include "emulated_camera.h"
 #include "host_control.h"
+#include "support/stand_in_minidriver.h"
 #include "usbcamd.h"
 
 namespace {
 
-// What the stand-in minidriver knows of the camera and how it answers.
-struct MiniDriver {
-  ULONG packetUnit = 512;
-  ULONG frameBytes = 0;
-  UCHAR alternateSetting = 0;
-  USBD_INTERFACE_INFORMATION* interface = nullptr;
-  bool inFrame = false;
-} g_driver;
-
-NTSTATUS NTAPI Initialize(PDEVICE_OBJECT, PVOID) { return STATUS_SUCCESS; }
-NTSTATUS NTAPI Configure(PDEVICE_OBJECT, PVOID, PUSBD_INTERFACE_INFORMATION interface,
-                         PUSB_CONFIGURATION_DESCRIPTOR, ULONG, PUSBCAMD_Pipe_Config_Descriptor,
-                         PUSB_DEVICE_DESCRIPTOR) {
-  g_driver.interface = interface;
-  return STATUS_SUCCESS;
-}
-// Frames are runs of whole-unit packets closed by any other length; 12 bytes abandon the frame.
-ULONG NTAPI Packet(PDEVICE_OBJECT, PVOID, PVOID, PUSBD_ISO_PACKET_DESCRIPTOR, PVOID,
-                   PUSBD_ISO_PACKET_DESCRIPTOR data, PVOID, PBOOLEAN complete, PULONG flags,
-                   PULONG offset) {
-  ULONG length = data->Length;
-  if (length == 0) return 0;
-  if (length == 12) {
-    g_driver.inFrame = false;
-    *flags |= USBCAMD_PROCESSPACKETEX_DropFrame;
-    return 0;
-  }
-  if (length % g_driver.packetUnit == 0) {
-    if (!g_driver.inFrame) *complete = TRUE;
-    g_driver.inFrame = true;
-  } else {
-    g_driver.inFrame = false;
-  }
-  *offset = 12;
-  return length - 12;
-}
-VOID NTAPI NewFrame(PVOID, PVOID, ULONG, PULONG) {}
-NTSTATUS NTAPI RawFrame(PDEVICE_OBJECT, PVOID, PVOID, PVOID frame, ULONG frameLength, PVOID raw,
-                        ULONG, ULONG, PULONG bytesReturned, ULONG actualRawLength, ULONG) {
-  *bytesReturned = actualRawLength < frameLength ? actualRawLength : frameLength;
-  memcpy(frame, raw, *bytesReturned);
-  return STATUS_SUCCESS;
-}
-NTSTATUS NTAPI Capture(PDEVICE_OBJECT, PVOID, ULONG) { return STATUS_SUCCESS; }
-NTSTATUS NTAPI State(PDEVICE_OBJECT, PVOID) { return STATUS_SUCCESS; }
-NTSTATUS NTAPI AllocateBandwidth(PDEVICE_OBJECT, PVOID context, PULONG rawLength, PVOID, ULONG) {
-  *rawLength = g_driver.frameBytes + 1;  // room for the packetizer's pad byte
-  g_driver.interface->AlternateSetting = g_driver.alternateSetting;
-  return USBCAMD_SelectAlternateInterface(context, g_driver.interface);
-}
-NTSTATUS NTAPI FreeBandwidth(PDEVICE_OBJECT, PVOID context, ULONG) {
-  g_driver.interface->AlternateSetting = 0;
-  return USBCAMD_SelectAlternateInterface(context, g_driver.interface);
-}
-
-USBCAMD_DEVICE_DATA2 g_callbacks = {0,        Initialize,        Initialize,   Packet,    NewFrame,
-                                    RawFrame, Capture,           Capture,      Configure, State,
-                                    State,    AllocateBandwidth, FreeBandwidth};
-
-KSDATAFORMAT g_format = {sizeof(KSDATAFORMAT), 0, 0, 0, {}, {}, {}};
-PKSDATAFORMAT g_formats[] = {&g_format};
-
-VOID NTAPI StreamRoutine(PHW_STREAM_REQUEST_BLOCK, PVOID, PBOOLEAN) {}
-
-VOID NTAPI Receive(PHW_STREAM_REQUEST_BLOCK request) {
-  PVOID context = USBCAMD_AdapterReceivePacket(request, nullptr, nullptr, FALSE);
-  if (request->Command == SRB_INITIALIZE_DEVICE) {
-    USBCAMD_InitializeNewInterface(context, &g_callbacks, USBCAMD_VERSION_200, 0);
-  } else if (request->Command == SRB_GET_STREAM_INFO) {
-    HW_STREAM_DESCRIPTOR* descriptor = request->CommandData.StreamBuffer;
-    descriptor->StreamHeader.NumberOfStreams = 1;
-    descriptor->StreamHeader.SizeOfHwStreamInformation = sizeof(HW_STREAM_INFORMATION);
-    descriptor->StreamInfo[0] = {};
-    descriptor->StreamInfo[0].NumberOfPossibleInstances = 1;
-    descriptor->StreamInfo[0].NumberOfFormatArrayEntries = 1;
-    descriptor->StreamInfo[0].StreamFormatsArray = g_formats;
-    request->Status = STATUS_SUCCESS;
-    StreamClassDeviceNotification(DeviceRequestComplete, request->HwDeviceExtension, request);
-    return;
-  } else if (request->Command == SRB_OPEN_STREAM) {
-    auto routine =
-        reinterpret_cast<PHW_RECEIVE_STREAM_DATA_SRB>(reinterpret_cast<void (*)()>(StreamRoutine));
-    request->StreamObject->ReceiveDataPacket = routine;
-    request->StreamObject->ReceiveControlPacket = routine;
-  }
-  USBCAMD_AdapterReceivePacket(request, nullptr, nullptr, TRUE);
-}
-
-NTSTATUS NTAPI Entry(PDRIVER_OBJECT driver, PUNICODE_STRING path) {
-  return static_cast<NTSTATUS>(USBCAMD_DriverEntry(driver, path, 36, 40, Receive));
-}
+using stand_in::Entry;
+using stand_in::g_driver;
+using stand_in::g_format;
 
 // One second of bus (1000 bus frames) with more reads queued than the mode's frame rate fills:
 // the packets the framework moved per bus frame and the frames it delivered to reads. A frame is
