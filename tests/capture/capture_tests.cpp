@@ -17,19 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "support/colour_bars.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-// The camera's bars, left to right, as red, green, blue.
-constexpr std::array<std::array<int, 3>, 8> kBars = {{{140, 140, 140},
-                                                      {140, 140, 0},
-                                                      {0, 140, 140},
-                                                      {0, 140, 0},
-                                                      {140, 0, 140},
-                                                      {140, 0, 0},
-                                                      {0, 0, 140},
-                                                      {0, 0, 0}}};
+using colour_bars::kBars;
 
 // The camera's own YUV of a bar: luma by the 0.299/0.587/0.114 weights, plain colour differences.
 struct Yuv {

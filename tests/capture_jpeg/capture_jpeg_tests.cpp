@@ -16,19 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "support/colour_bars.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-// The camera's bars, left to right, as red, green, blue.
-constexpr std::array<std::array<int, 3>, 8> kBars = {{{140, 140, 140},
-                                                      {140, 140, 0},
-                                                      {0, 140, 140},
-                                                      {0, 140, 0},
-                                                      {140, 0, 140},
-                                                      {140, 0, 0},
-                                                      {0, 0, 140},
-                                                      {0, 0, 0}}};
+using colour_bars::kBars;
 
 // Near a bar edge the chroma is shared with the neighbouring bar (one chroma sample per two
 // pixels, then the transform's ringing within the edge's block); elsewhere a channel stays
