@@ -24,7 +24,8 @@ if ! cmake --build "$build_dir" --target camlab >/dev/null; then
 fi
 
 rm -rf "$out_dir"
-"$camlab" capture --frames "$frames" --output "$out_dir/"
+# The camera's frame counter and moving marker show that each picture is a new frame.
+"$camlab" capture --frames "$frames" --device counter=on --device marker=on --output "$out_dir/"
 status=$?
 if [[ $status -ne 0 ]]; then
   echo "main job: camlab capture failed (exit $status); the message above names the problem" >&2
