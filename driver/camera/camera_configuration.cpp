@@ -4,6 +4,7 @@
 
 #include "camera/camera.h"
 #include "camera/camera_values.h"
+#include "stream/format_mode.h"
 
 namespace {
 
@@ -11,33 +12,12 @@ using camera_values::ReadBytes;
 using camera_values::ReadFlag;
 using camera_values::ReadNumber;
 
-// The quantisation tables that compressed modes start from, rows of 8 bytes.
-constexpr UCHAR kDefaultYTable[64] = {
-    0, 1, 1, 2, 2, 3, 3, 4,  //
-    1, 1, 1, 2, 2, 3, 4, 4,  //
-    1, 1, 2, 2, 3, 4, 4, 4,  //
-    2, 2, 2, 3, 4, 4, 4, 4,  //
-    2, 2, 3, 4, 4, 5, 5, 5,  //
-    3, 3, 4, 4, 5, 5, 5, 5,  //
-    3, 4, 4, 4, 5, 5, 5, 5,  //
-    4, 4, 4, 4, 5, 5, 5, 5,
-};
-constexpr UCHAR kDefaultUvTable[64] = {
-    0, 2, 2, 3, 4, 4, 4, 4,  //
-    2, 2, 2, 4, 4, 4, 4, 4,  //
-    2, 2, 3, 4, 4, 4, 4, 4,  //
-    3, 4, 4, 4, 4, 4, 4, 4,  //
-    4, 4, 4, 4, 4, 4, 4, 4,  //
-    4, 4, 4, 4, 4, 4, 4, 4,  //
-    4, 4, 4, 4, 4, 4, 4, 4,  //
-    4, 4, 4, 4, 4, 4, 4, 4,
-};
-
 }  // namespace
 
 NTSTATUS Camera::LoadConfiguration() {
-  memcpy(defaultYTable, kDefaultYTable, sizeof defaultYTable);
-  memcpy(defaultUvTable, kDefaultUvTable, sizeof defaultUvTable);
+  // Compressed modes start from the built-in tables unless the model gives its own.
+  memcpy(defaultYTable, kBuiltInYQuantTable, sizeof defaultYTable);
+  memcpy(defaultUvTable, kBuiltInUvQuantTable, sizeof defaultUvTable);
 
   HANDLE deviceKeyHandle = nullptr;
   NTSTATUS status =
